@@ -1,1 +1,428 @@
+// vorn_sql end to end: the built program run with controlled arguments,
+// environment and answers, in a scratch directory; exact output bytes, exit
+// status, and the file it leaves (or does not leave) behind.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config_text.h"
+#include "run_program.h"
+
+namespace {
+
+using testsupport::RunResult;
+
+const char kUsage[] =
+    "vorn_sql [<options>]\n"
+    " -h, --help            Print this message\n"
+    " -H, --hostname        Hostname or IP address of the MariaDB server\n"
+    " -e, --encrypt-flag    Set the encryption flag in the configuration file.\n"
+    " -u, --username        MariaDB username\n"
+    " -p, --password        Password for the MariaDB user\n"
+    " -d, --dbname          MariaDB name to connect to\n"
+    " -P, --portno          Port number of the MariaDB server\n"
+    " -s, --secret=<file>   Specify a non-standard file location\n"
+    "\n";
+
+const char kQPort[] = "\nIf you do not specify portno, MariaDB server will not work properly. (y/n) ";
+const char kQDb[] = "\nIf you do not specify dbname, MariaDB server will not work properly. (y/n) ";
+const char kQPass[] = "\nIf you do not specify passwd, MariaDB server will not work properly. (y/n) ";
+const char kQUser[] = "\nIf you do not specify username, MariaDB server will not work properly. (y/n) ";
+const char kQHost[] = "\nIf you do not specify Hostname or IP address, MariaDB server will not work properly. (y/n) ";
+
+const char kOldContent[] = "\" AUTH_KEY\n\" OLD previous file\n";
+
+// The text with the given connection lines, listed top to bottom.
+std::string textWith(const std::vector<std::string>& connection_lines) {
+  char fixed[kSecretSize];
+  buildFixedSettings(fixed);
+  std::string text(fixed);
+  size_t first = text.find('\n') + 1;
+  std::string lines;
+  for (const std::string& l : connection_lines) lines += l;
+  return text.insert(first, lines);
+}
+
+class VornSql : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = testsupport::makeTempDir("vorn_sql");
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override { testsupport::removeTree(dir_); }
+
+  std::string target() const { return dir_ + "/.vorn_sql"; }
+  std::string prompt(const std::string& path) const {
+    return "\nDo you want me to update your \"" + path + "\" file (y/n) ";
+  }
+
+  RunResult run(const std::vector<std::string>& args, const std::string& input = "",
+                std::vector<std::string> env = {}, bool terminal = false) {
+    testsupport::RunOptions o;
+    o.args = args;
+    o.input = input;
+    if (env.empty()) env.push_back("HOME=" + dir_);
+    env.push_back("PATH=/usr/bin:/bin");
+    o.env = env;
+    o.stdout_on_terminal = terminal;
+    o.cwd = dir_;
+    o.prefix = prefix_;
+    RunResult r = testsupport::runProgram(VORN_SQL_PATH, o);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    return r;
+  }
+
+  // The directory holds exactly these names.
+  void expectEntries(const std::vector<std::string>& names) {
+    std::string listing = list();
+    std::string want;
+    for (const std::string& n : names) want += n + "\n";
+    EXPECT_EQ(listing, want);
+  }
+  std::string list() {
+    std::string out;
+    std::vector<std::string> all;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") all.push_back(n);
+      }
+      closedir(d);
+    }
+    std::sort(all.begin(), all.end());
+    for (const std::string& n : all) out += n + "\n";
+    return out;
+  }
+  std::string content(const std::string& path) {
+    std::string c;
+    EXPECT_TRUE(testsupport::readFile(path, &c)) << path;
+    return c;
+  }
+
+  std::string dir_;
+  std::vector<std::string> prefix_;
+};
+
+TEST_F(VornSql, CommandLineErrorsEndAtOnce) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* err;
+  };
+  const Case cases[] = {
+      {{"-h"}, "option requires an argument -- hFailed to parse command line\n"},
+      {{"--p", "x"}, "ambiguous option -- pFailed to parse command line\n"},
+      {{"--h"}, "ambiguous option -- hFailed to parse command line\n"},
+      {{"-w"}, "Failed to parse command line\n"},
+      {{"--bogus"}, "unknown option -- bogusFailed to parse command line\n"},
+      {{"-x"}, "unknown option -- xFailed to parse command line\n"},
+      {{"--help=x"}, "option doesn't take an argument -- helpFailed to parse command line\n"},
+      {{"-u", "u", "--hostname"}, "option requires an argument -- hostnameFailed to parse command line\n"},
+      {{"-H", "a", "-H", "b"}, "Duplicate -H option detected\n"},
+      {{"-H", "a", "-H", ""}, "Duplicate -H option detected\n"},
+      {{"-H", ""}, "-H must be followed by a hostname\n"},
+      {{"--hostname="}, "-H must be followed by a hostname\n"},
+      {{"-H", "db\nx"}, "-H must not contain a line break\n"},
+      {{"-e", "no", "-e", "no"}, "Duplicate -e option detected\n"},
+      {{"-e", ""}, "-e must be followed by a encrypt flag\n"},
+      {{"-e", "YES"}, "-e requires an acceptable argument\n"},
+      {{"-e", "yes "}, "-e requires an acceptable argument\n"},
+      {{"-u", "a", "--user=b"}, "Duplicate -u option detected\n"},
+      {{"-u", ""}, "-u must be followed by a username\n"},
+      {{"-u", "\n"}, "-u must not contain a line break\n"},
+      {{"-p", "a", "-p", "b"}, "Duplicate -p option detected\n"},
+      {{"-p", ""}, "-p must be followed by a password\n"},
+      {{"-p", "x\n\" ACL_TYPE allow"}, "-p must not contain a line break\n"},
+      {{"-d", "a", "-d", "b"}, "Duplicate -d option detected\n"},
+      {{"-d", ""}, "-d must be followed by a dbname\n"},
+      {{"-d", "a\n"}, "-d must not contain a line break\n"},
+      {{"-P", "4000", "-P", "4000"}, "Duplicate -P option detected\n"},
+      {{"-P", "4000", "-P", "x"}, "Duplicate -P option detected\n"},
+      {{"-P", "3305"}, "-P requires an argument\n"},
+      {{"-P", "80"}, "-P requires an argument\n"},
+      {{"-P", "-4000"}, "-P requires an argument\n"},
+      {{"-P", "33x"}, "-P requires an argument\n"},
+      {{"-P", ""}, "-P requires an argument\n"},
+      {{"-P", " "}, "-P requires an argument\n"},
+      {{"-P", "+"}, "-P requires an argument\n"},
+      {{"-P", "4000 "}, "-P requires an argument\n"},
+      {{"-P", "0x1000"}, "-P requires an argument\n"},
+      {{"-P", "2147483648"}, "-P requires an argument\n"},
+      {{"-P", "99999999999999999999"}, "-P requires an argument\n"},
+      {{"-s", "a", "--secret=b"}, "Duplicate -s option detected\n"},
+      {{"-s", ""}, "-s must be followed by a filename\n"},
+      // The first error wins, whatever comes after it.
+      {{"-H", "", "--bogus"}, "-H must be followed by a hostname\n"},
+      {{"-P", "1", "extra"}, "-P requires an argument\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    RunResult r = run(c.args, "yyyyyy");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "") << "usage and prompts are never flushed to a pipe";
+    expectEntries({});
+  }
+}
+
+TEST_F(VornSql, UsageOnTerminalSurvivesAParseFailure) {
+  RunResult r = run({"-h"}, "", {}, true);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, kUsage);
+  EXPECT_EQ(r.err, "option requires an argument -- hFailed to parse command line\n");
+}
+
+TEST_F(VornSql, HelpAndStrayArgumentsPrintUsage) {
+  const std::vector<std::string> cases[] = {
+      {"--help"}, {"-hx"}, {"--he"}, {"extra"}, {"-p", "x", "extra"}, {"extra", "-p", "x"}, {"--", "x"}, {"-"},
+      {"-H", "h", "--help"}, {"--help", "--bogus"}};
+  for (const auto& args : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    RunResult r = run(args, "yyyyyy");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "");
+    expectEntries({});
+  }
+}
+
+TEST_F(VornSql, HomeMustBeAnAbsolutePath) {
+  for (const std::vector<std::string>& env : {std::vector<std::string>{"HOME=relative/dir"},
+                                               std::vector<std::string>{"HOME="}, std::vector<std::string>{"X=1"}}) {
+    SCOPED_TRACE(env[0]);
+    RunResult r = run({"-p", "x"}, "yyyyyy", env);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "Cannot determine home directory\n");
+    EXPECT_EQ(r.out, "");
+    expectEntries({});
+  }
+}
+
+TEST_F(VornSql, DecliningTheUpdateWritesNothing) {
+  for (const char* input : {"n", "", "x", "\ty", "  \r\n N"}) {
+    SCOPED_TRACE(testing::PrintToString(std::string(input)));
+    RunResult r = run({}, input);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, prompt(target()));
+    EXPECT_EQ(r.err, "");
+    expectEntries({});
+  }
+}
+
+TEST_F(VornSql, WritesTheConfiguration) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* input;
+    std::vector<std::string> questions;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"every default declined", {}, "y nnnnn", {kQPort, kQDb, kQPass, kQUser, kQHost}, {}},
+      {"end of input declines", {}, "y", {kQPort, kQDb, kQPass, kQUser, kQHost}, {}},
+      {"every default accepted", {}, "yyyyyy", {kQPort, kQDb, kQPass, kQUser, kQHost},
+       {"\" HOSTNAME localhost\n", "\" USERNAME yelto\n", "\" PASSWORD mekvisa\n", "\" DBNAME quordexDB\n",
+        "\" PORTNO 3306\n"}},
+      {"every value given", {"-P", "5432", "-d", "db", "-p", "a b", "-u", "me", "-H", "10.0.0.7"}, "y", {},
+       {"\" HOSTNAME 10.0.0.7\n", "\" USERNAME me\n", "\" PASSWORD a b\n", "\" DBNAME db\n", "\" PORTNO 5432\n"}},
+      {"long forms and prefixes",
+       {"--portno=3306", "--db", "d", "--pass", "p w", "--username=u", "--host", "h", "--encrypt-flag", "no",
+        "--sec", "conf"},
+       "y", {}, {"\" HOSTNAME h\n", "\" USERNAME u\n", "\" PASSWORD p w\n", "\" DBNAME d\n", "\" PORTNO 3306\n"}},
+      {"attached short values", {"-P+4000", "-ddb1", "-e", "no"}, "yyyyy", {kQPass, kQUser, kQHost},
+       {"\" HOSTNAME localhost\n", "\" USERNAME yelto\n", "\" PASSWORD mekvisa\n", "\" DBNAME db1\n",
+        "\" PORTNO 4000\n"}},
+      {"port with leading blanks and the largest port", {"-P", " \t2147483647"}, "ynnnn",
+       {kQDb, kQPass, kQUser, kQHost}, {"\" PORTNO 2147483647\n"}},
+      {"a yes answers three questions", {}, "yes\nyy", {kQPort, kQDb, kQPass, kQUser, kQHost},
+       {"\" USERNAME yelto\n", "\" PASSWORD mekvisa\n"}},
+      {"answers after blanks", {"-p", "x"}, "  \n y\r\n\ny n \n\n y", {kQPort, kQDb, kQUser, kQHost},
+       {"\" USERNAME yelto\n", "\" PASSWORD x\n", "\" PORTNO 3306\n"}},
+      {"values copied unchanged", {"-p", "\"q\" \\t $HOME", "-u", "x=y"}, "y", {kQPort, kQDb, kQHost},
+       {"\" USERNAME x=y\n", "\" PASSWORD \"q\" \\t $HOME\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = target();
+    bool relative = false;
+    for (const std::string& a : c.args)
+      if (a == "conf") relative = true;
+    if (relative) path = "conf";
+    RunResult r = run(c.args, c.input);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    std::string out = prompt(path);
+    for (const std::string& q : c.questions) out += q;
+    EXPECT_EQ(r.out, out);
+    std::string file = relative ? dir_ + "/conf" : target();
+    EXPECT_EQ(content(file), textWith(c.lines));
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    expectEntries({relative ? "conf" : ".vorn_sql"});
+    testsupport::removeTree(file);
+  }
+}
+
+TEST_F(VornSql, TextSizesAtTheExtremes) {
+  RunResult none = run({}, "y");
+  EXPECT_EQ(content(target()).size(), 210u);
+  unlink(target().c_str());
+  RunResult all = run({}, "yyyyyy");
+  EXPECT_EQ(content(target()).size(), 300u);
+}
+
+TEST_F(VornSql, ReplacesTheOldFileAndIgnoresPosixlyCorrect) {
+  for (bool posixly : {false, true}) {
+    SCOPED_TRACE(posixly ? "POSIXLY_CORRECT set" : "unset");
+    ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+    std::vector<std::string> env{"HOME=" + dir_};
+    if (posixly) env.push_back("POSIXLY_CORRECT=1");
+    RunResult r = run({"-H", "h", "-P", "3306"}, "y nnn", env);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(content(target()), textWith({"\" HOSTNAME h\n", "\" PORTNO 3306\n"}));
+    expectEntries({".vorn_sql"});
+    RunResult stray = run({"-H", "h", "extra", "-u", "u"}, "y", env);
+    EXPECT_EQ(stray.exit_code, 0);
+    EXPECT_EQ(stray.out, kUsage);
+    unlink(target().c_str());
+  }
+}
+
+// Every failure after the command line leaves the old file as it was and no
+// temporary file behind.
+TEST_F(VornSql, FailuresKeepTheOldFile) {
+  const std::string s67(67, 'h'), s68(68, 'h'), s69(69, 'd'), s70(70, 'd'), s14(14, 'p'), s15(15, 'p');
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* input;
+    const char* err;
+    const char* out_tail;  // questions after the update prompt
+  };
+  const Case cases[] = {
+      {"host of 68 characters", {"-H", s68}, "y nnnn", "HOSTNAME value is too long\n",
+       "port db pass user"},
+      {"user of 68 characters", {"-u", s68}, "y nnn", "USERNAME value is too long\n", "port db pass"},
+      {"password of 68 characters", {"-p", s68}, "y nn", "PASSWORD value is too long\n", "port db"},
+      {"dbname of 70 characters", {"-d", s70}, "y n", "DBNAME value is too long\n", "port"},
+      {"text one character too long", {"-d", s69, "-p", s15}, "y n", "PASSWORD value is too long\n", "port"},
+      {"accepted default that does not fit", {"-d", s69, "-p", s14}, "y n y", "USERNAME value is too long\n",
+       "port user"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+    RunResult r = run(c.args, c.input);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, c.err);
+    std::string out = prompt(target());
+    std::string tail = c.out_tail;
+    for (const auto& [word, q] : {std::pair<std::string, const char*>{"port", kQPort}, {"db", kQDb},
+                                  {"pass", kQPass}, {"user", kQUser}}) {
+      if (tail.find(word) != std::string::npos) out += q;
+    }
+    EXPECT_EQ(r.out, out);
+    EXPECT_EQ(content(target()), kOldContent);
+    expectEntries({".vorn_sql"});
+  }
+}
+
+TEST_F(VornSql, LongestValuesThatFit) {
+  const std::string s67(67, 'h'), s69(69, 'd'), s14(14, 'p');
+  struct Case {
+    std::vector<std::string> args;
+    const char* input;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {{"-H", s67}, "y nnnn", {"\" HOSTNAME " + s67 + "\n"}},
+      {{"-p", s67}, "y nnn", {"\" PASSWORD " + s67 + "\n"}},
+      {{"-u", s67}, "y nnnn", {"\" USERNAME " + s67 + "\n"}},
+      {{"-d", s69}, "y nnnn", {"\" DBNAME " + s69 + "\n"}},
+      // 210 + 79 + 26 = 315 characters: the text fills its area exactly.
+      {{"-d", s69, "-p", s14}, "y nnn", {"\" PASSWORD " + s14 + "\n", "\" DBNAME " + s69 + "\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1].size());
+    RunResult r = run(c.args, c.input);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(content(target()), textWith(c.lines));
+    unlink(target().c_str());
+  }
+}
+
+TEST_F(VornSql, LeftoverTemporaryFileBlocksTheRun) {
+  ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+  ASSERT_TRUE(testsupport::writeFile(target() + "~", "leftover", 0444));
+  RunResult r = run({}, "y");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Failed to create \"" + target() + "\" (File exists)");
+  EXPECT_EQ(content(target()), kOldContent);
+  EXPECT_EQ(content(target() + "~"), "leftover");
+}
+
+TEST_F(VornSql, SymbolicLinkAtTheTemporaryPathIsNotFollowed) {
+  std::string victim = dir_ + "/victim";
+  ASSERT_TRUE(testsupport::writeFile(victim, "keep", 0644));
+  ASSERT_EQ(symlink(victim.c_str(), (target() + "~").c_str()), 0);
+  RunResult r = run({}, "y");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Failed to create \"" + target() + "\" (File exists)");
+  EXPECT_EQ(content(victim), "keep");
+}
+
+TEST_F(VornSql, RenameOntoADirectoryFails) {
+  std::string target_dir = dir_ + "/conf";
+  ASSERT_EQ(mkdir(target_dir.c_str(), 0755), 0);
+  RunResult r = run({"-s", target_dir}, "y");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "Failed to write new secret: Is a directory\n");
+  expectEntries({"conf"});
+}
+
+TEST_F(VornSql, WriteBeyondTheFileSizeLimitFails) {
+  struct Case {
+    const char* limit;
+    const char* err;  // the whole message, or its start when errno is not the write's
+  };
+  const Case cases[] = {{"--fsize=0", "Failed to write new secret: File too large\n"},
+                        {"--fsize=100", "Failed to write new secret: "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+    prefix_ = {"prlimit", c.limit, "--"};
+    RunResult r = run({}, "y");
+    prefix_.clear();
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+    EXPECT_EQ(content(target()), kOldContent);
+    expectEntries({".vorn_sql"});
+  }
+}
+
+TEST_F(VornSql, EncryptionWithoutAUsableKeyWritesNothing) {
+  ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+  RunResult r = run({"-e", "yes"}, "y");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err, "");
+  EXPECT_EQ(content(target()), kOldContent);
+  expectEntries({".vorn_sql"});
+}
+
+TEST_F(VornSql, EncryptNoWritesThePlainText) {
+  RunResult r = run({"-e", "no"}, "y");
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(content(target()), textWith({}));
+}
+
+}  // namespace

@@ -1,0 +1,343 @@
+// XXTEA over a whole byte string as one block, framed with a length word, and the
+// key loading and text operations built on it. Bytes are packed into words
+// little-endian. Every result is a new heap buffer with one zero byte after its
+// content; work buffers that held key material are wiped before release with a
+// zeroing the compiler cannot drop.
+#include "vorncrypt.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "base64.h"
+#include "vorncrypt_internal.h"
+
+const char vorn_empty_text[1] = "";
+
+char seed_key[kSeedKeyBytes];
+
+constexpr int32_t YeltoEncodeChars[kYeltoEntries] = {
+    59, 30, 44, 55, 11, 36, 57, 17, 56, 7,  15, 33, 16, 52, 14,
+    53, 60, 54, 37, 58, 8,  6,  41, 38, 51, 50, 61, 24, 35, 9,
+    26, 34, 12, 39, 3,  40, 1,  47, 49, 21, 43, 22, 28, 0,  20,
+    42, 5,  46, 25, 13, 27, 32, 10, 29, 4,  18, 62, 65, 64, 19,
+    31, 23, 45, 63, 2,  48, 85, 69, 76, 66, 73, 67, 71, 78, 80,
+    83, 79, 87, 75, 86, 68, 84, 82, 74, 81, 72, 77, 70, 36, 33,
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Key index table invariants
+
+// True when entries [from, to) of the table hold each value of [from, to) once.
+constexpr bool ordersRange(size_t from, size_t to) {
+  for (size_t v = from; v < to; v++) {
+    int seen = 0;
+    for (size_t i = from; i < to; i++) seen += YeltoEncodeChars[i] == static_cast<int32_t>(v);
+    if (seen != 1) return false;
+  }
+  return true;
+}
+
+// The first pass reorders the 88 characters: it must read each of them once.
+static_assert(ordersRange(0, kKeyMaterialBytes) && ordersRange(kKeyMaterialBytes, kScrambledKeyChars));
+static_assert(kScrambledKeyChars % 4 == 0 && kScrambledKeyChars / 4 * 3 == kKeyMaterialBytes);
+// The second pass writes at most kKeyMaterialBytes bytes into the key area.
+static_assert(kKeyMaterialBytes < kSeedKeyBytes && kScrambledKeyChars < kSeedKeyBytes);
+
+constexpr uint32_t kDelta = 0x9E3779B9u;
+constexpr size_t kKeyBytes = 16;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Packing
+
+uint32_t* vorn_to_uint_array(const uint8_t* data, size_t len, int inc_len, size_t* out_len) {
+  size_t n = len / 4 + (len % 4 != 0 ? 1 : 0);
+#if SIZE_MAX > UINT32_MAX
+  if (inc_len && len > UINT32_MAX) return nullptr;  // would not fit the length word
+#endif
+  size_t words = inc_len ? n + 1 : n;  // n is at most SIZE_MAX / 4 + 1: no wrap
+  if (words > SIZE_MAX / sizeof(uint32_t)) return nullptr;
+  uint32_t* out = static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t)));
+  if (out == nullptr) return nullptr;
+  for (size_t i = 0; i < len; i++) out[i / 4] |= uint32_t{data[i]} << (8 * (i % 4));
+  if (inc_len) out[n] = static_cast<uint32_t>(len);
+  *out_len = words;
+  return out;
+}
+
+uint8_t* vorn_to_ubyte_array(const uint32_t* data, size_t len, int inc_len, size_t* out_len) {
+  if (len > (SIZE_MAX - 1) / 4) return nullptr;
+  size_t n = 4 * len;
+  if (inc_len) {
+    if (len < 2) return nullptr;
+    size_t m = data[len - 1];
+    // Only a count that needs exactly len - 1 words is a length word.
+    if (m < n - 7 || m > n - 4) return nullptr;
+    n = m;
+  }
+  uint8_t* out = static_cast<uint8_t*>(std::malloc(n + 1));
+  if (out == nullptr) return nullptr;
+  for (size_t i = 0; i < n; i++) out[i] = static_cast<uint8_t>(data[i / 4] >> (8 * (i % 4)));
+  out[n] = 0;
+  *out_len = n;
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Word layer: XXTEA as published
+
+namespace {
+
+uint32_t mix(uint32_t sum, uint32_t y, uint32_t z, size_t p, uint32_t e, const uint32_t* k) {
+  return (((z >> 5) ^ (y << 2)) + ((y >> 3) ^ (z << 4))) ^ ((sum ^ y) + (k[(p & 3) ^ e] ^ z));
+}
+
+}  // namespace
+
+uint32_t* vorn_uint_encrypt(uint32_t* v, size_t n, const uint32_t* k) {
+  if (n < 2) return v;
+  uint32_t rounds = 6 + static_cast<uint32_t>(52 / n);
+  uint32_t sum = 0;
+  uint32_t z = v[n - 1];
+  while (rounds-- > 0) {
+    sum += kDelta;
+    uint32_t e = (sum >> 2) & 3;
+    size_t p;
+    for (p = 0; p < n - 1; p++) {
+      uint32_t y = v[p + 1];
+      z = v[p] += mix(sum, y, z, p, e, k);
+    }
+    uint32_t y = v[0];
+    z = v[n - 1] += mix(sum, y, z, p, e, k);
+  }
+  return v;
+}
+
+uint32_t* vorn_uint_decrypt(uint32_t* v, size_t n, const uint32_t* k) {
+  if (n < 2) return v;
+  uint32_t rounds = 6 + static_cast<uint32_t>(52 / n);
+  uint32_t sum = rounds * kDelta;
+  uint32_t y = v[0];
+  while (sum != 0) {
+    uint32_t e = (sum >> 2) & 3;
+    size_t p;
+    for (p = n - 1; p > 0; p--) {
+      uint32_t z = v[p - 1];
+      y = v[p] -= mix(sum, y, z, p, e, k);
+    }
+    uint32_t z = v[n - 1];
+    y = v[0] -= mix(sum, y, z, p, e, k);
+    sum -= kDelta;
+  }
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// Byte layer
+
+namespace {
+
+void releaseWords(uint32_t* words, size_t count) {
+  explicit_bzero(words, count * sizeof(uint32_t));
+  std::free(words);
+}
+
+}  // namespace
+
+uint8_t* vorn_ubyte_encrypt(const uint8_t* data, size_t len, const uint8_t* key, size_t* out_len) {
+  if (len == 0) return nullptr;
+  size_t data_len = 0;
+  uint32_t* data_array = vorn_to_uint_array(data, len, 1, &data_len);
+  if (data_array == nullptr) return nullptr;
+  size_t key_len = 0;
+  uint32_t* key_array = vorn_to_uint_array(key, kKeyBytes, 0, &key_len);
+  if (key_array == nullptr) {
+    std::free(data_array);
+    return nullptr;
+  }
+  vorn_uint_encrypt(data_array, data_len, key_array);
+  uint8_t* out = vorn_to_ubyte_array(data_array, data_len, 0, out_len);
+  std::free(data_array);  // ciphertext only
+  releaseWords(key_array, key_len);
+  return out;
+}
+
+uint8_t* vorn_ubyte_decrypt(const uint8_t* data, size_t len, const uint8_t* key, size_t* out_len) {
+  if (len == 0) return nullptr;
+  size_t data_len = 0;
+  uint32_t* data_array = vorn_to_uint_array(data, len, 0, &data_len);
+  if (data_array == nullptr) return nullptr;
+  size_t key_len = 0;
+  uint32_t* key_array = vorn_to_uint_array(key, kKeyBytes, 0, &key_len);
+  if (key_array == nullptr) {
+    std::free(data_array);
+    return nullptr;
+  }
+  vorn_uint_decrypt(data_array, data_len, key_array);
+  uint8_t* out = vorn_to_ubyte_array(data_array, data_len, 1, out_len);
+  releaseWords(data_array, data_len);  // now plaintext
+  releaseWords(key_array, key_len);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Public layer
+
+namespace {
+
+// The key acts as a zero-terminated string of at most 16 significant bytes:
+// everything after its first zero byte is replaced by zeros.
+void fixKey(uint8_t fixed_key[kKeyBytes], const void* key) {
+  std::memcpy(fixed_key, key, kKeyBytes);
+  size_t i = 0;
+  while (i < kKeyBytes && fixed_key[i] != 0) i++;
+  for (; i < kKeyBytes; i++) fixed_key[i] = 0;
+}
+
+}  // namespace
+
+void* vorn_encrypt(const void* data, size_t len, const void* key, size_t* out_len) {
+  if (data == nullptr || key == nullptr || out_len == nullptr) return nullptr;
+  uint8_t fixed_key[kKeyBytes];
+  fixKey(fixed_key, key);
+  uint8_t* out = vorn_ubyte_encrypt(static_cast<const uint8_t*>(data), len, fixed_key, out_len);
+  explicit_bzero(fixed_key, sizeof fixed_key);
+  return out;
+}
+
+void* vorn_decrypt(const void* data, size_t len, const void* key, size_t* out_len) {
+  if (data == nullptr || key == nullptr || out_len == nullptr) return nullptr;
+  uint8_t fixed_key[kKeyBytes];
+  fixKey(fixed_key, key);
+  uint8_t* out = vorn_ubyte_decrypt(static_cast<const uint8_t*>(data), len, fixed_key, out_len);
+  explicit_bzero(fixed_key, sizeof fixed_key);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Key loading
+
+namespace {
+
+// Regular file, read permission for owner, group and others and nothing else,
+// with the set-user-ID and owner-write bits ignored.
+constexpr mode_t kKeyModeMask = 0xF77F;
+constexpr mode_t kKeyMode = 0x8124;
+
+void releaseSecret(void* buffer, size_t bytes) {
+  explicit_bzero(buffer, bytes);
+  std::free(buffer);
+}
+
+}  // namespace
+
+int getSeedKeyFromFile(const char* path) {
+  int32_t table[kYeltoEntries];
+  std::memcpy(table, YeltoEncodeChars, sizeof table);
+
+  // Non-blocking, so that a FIFO or device at the path cannot hang the open
+  // before the type test refuses it; a regular file reads the same either way.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || (st.st_mode & kKeyModeMask) != kKeyMode ||
+      st.st_size < static_cast<off_t>(kScrambledKeyChars) ||
+      static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(SSIZE_MAX)) {
+    close(fd);
+    return -1;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  char* buff = static_cast<char*>(std::malloc(size + 1));
+  if (buff == nullptr) {
+    close(fd);
+    return -1;
+  }
+  ssize_t got = read(fd, buff, size);
+  if (got != static_cast<ssize_t>(size)) {
+    close(fd);
+    releaseSecret(buff, size + 1);
+    return -1;
+  }
+  buff[got] = '\0';
+  close(fd);
+  explicit_bzero(seed_key, sizeof seed_key);
+
+  if (strnlen(buff, kScrambledKeyChars) < kScrambledKeyChars) {
+    releaseSecret(buff, size + 1);
+    return -1;
+  }
+  std::memcpy(seed_key, buff, kScrambledKeyChars);
+
+  // First pass: the scrambled characters into base64 order. seed_key holds
+  // exactly kScrambledKeyChars characters, and the table's first 88 entries are
+  // an ordering of 0 to 87.
+  char seed_keys[kSeedKeyBytes];
+  std::memset(seed_keys, 0, sizeof seed_keys);
+  for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = seed_key[table[i]];
+  size_t key_bytes = 0;
+  unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
+  explicit_bzero(seed_key, sizeof seed_key);
+  explicit_bzero(seed_keys, sizeof seed_keys);
+  if (vorn_key == nullptr) {
+    releaseSecret(buff, size + 1);
+    return -1;
+  }
+
+  // Second pass: the key material as a text, reordered into the key area. Every
+  // index it uses must lie inside that text; material cut short by a zero byte
+  // is refused when it does not.
+  size_t n = std::strlen(reinterpret_cast<char*>(vorn_key));
+  bool usable = true;
+  for (size_t i = 0; i < n; i++) {
+    if (static_cast<size_t>(table[i]) >= n) usable = false;
+  }
+  if (usable) {
+    for (size_t i = 0; i < n; i++) seed_key[i] = static_cast<char>(vorn_key[table[i]]);
+  }
+  releaseSecret(vorn_key, key_bytes + 1);
+  releaseSecret(buff, size + 1);
+  return usable ? 1 : -1;
+}
+
+int getSeedKey() { return getSeedKeyFromFile(vorn_key_path); }
+
+// ---------------------------------------------------------------------------
+// Text operations
+
+char* vorn_encrypts(const char* data) {
+  if (data == nullptr) return nullptr;
+  if (getSeedKey() != 1) return const_cast<char*>(vorn_empty_text);
+  size_t cipher_len = 0;
+  void* cipher = vorn_encrypt(data, std::strlen(data), seed_key, &cipher_len);
+  char* text = nullptr;
+  if (cipher != nullptr) {
+    text = base64_encode(static_cast<const unsigned char*>(cipher), cipher_len);
+    std::free(cipher);
+  }
+  explicit_bzero(seed_key, sizeof seed_key);
+  return text;
+}
+
+char* vorn_decrypts(const char* data) {
+  if (data == nullptr) return nullptr;
+  if (getSeedKey() != 1) return const_cast<char*>(vorn_empty_text);
+  size_t cipher_len = 0;
+  unsigned char* cipher = base64_decode(data, &cipher_len);
+  char* text = nullptr;
+  if (cipher != nullptr) {
+    size_t text_len = 0;
+    text = static_cast<char*>(vorn_decrypt(cipher, cipher_len, seed_key, &text_len));
+    std::free(cipher);
+  }
+  explicit_bzero(seed_key, sizeof seed_key);
+  return text;
+}

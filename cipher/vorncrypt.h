@@ -1,0 +1,43 @@
+// XXTEA encryption of byte strings, with the plaintext length appended as a last
+// 32-bit word and checked on decryption, and the text-level encryption of the
+// configuration under the key stored, scrambled, in the key file.
+#pragma once
+
+#include <cstddef>
+
+// The key file the text operations load their key from.
+extern const char vorn_key_path[];
+
+// The empty text that vorn_encrypts and vorn_decrypts return when the key cannot
+// be loaded. It is constant: never release it, never write to it.
+extern const char vorn_empty_text[1];
+
+// Encrypts len bytes (len >= 1) under the first 16 bytes at key, cut at their
+// first zero byte. Returns a new buffer of 4 * (ceil(len / 4) + 1) bytes followed
+// by a zero byte, released by the caller with free, and stores that count in
+// *out_len. Returns null, leaving *out_len untouched, when len is 0 or does not
+// fit the 32-bit length word, or an allocation fails.
+void* vorn_encrypt(const void* data, size_t len, const void* key, size_t* out_len);
+
+// Decrypts what vorn_encrypt produced under the same key rule. Returns a new
+// buffer of the plaintext bytes followed by a zero byte, released by the caller
+// with free, and stores their count in *out_len. Returns null, leaving *out_len
+// untouched, when len is 0, the ciphertext is shorter than two words, its
+// decrypted length word does not fit its size, or an allocation fails.
+void* vorn_decrypt(const void* data, size_t len, const void* key, size_t* out_len);
+
+// Loads the key from the key file into the process-wide key area: 1 on success,
+// -1 when the file or its content cannot be used (the key area is then all zero).
+int getSeedKey();
+
+// Encrypts the text data under the key file's key and returns it base64-encoded
+// in a new text that the caller releases with free. Returns vorn_empty_text when
+// the key cannot be loaded, and null when data is null or the encryption fails.
+// The key area is all zero again when it returns.
+char* vorn_encrypts(const char* data);
+
+// The inverse of vorn_encrypts: returns the decrypted text in a new buffer that
+// the caller releases with free, vorn_empty_text when the key cannot be loaded,
+// and null when data is null, is not base64 by its length, or fails the length
+// check. The key area is all zero again when it returns.
+char* vorn_decrypts(const char* data);

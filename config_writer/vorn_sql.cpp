@@ -15,6 +15,7 @@
 
 #include "config_text.h"
 #include "getopt.h"
+#include "vorncrypt.h"
 
 namespace {
 
@@ -227,13 +228,6 @@ void syncParentDirectory(char* path) {
   if (slash != nullptr) *slash = saved;
 }
 
-// The bytes to write when encryption was asked for: null or empty when the key
-// cannot be used. The encrypted form is not available in this build.
-const char* encryptedForm(const char* text) {
-  (void)text;
-  return "";
-}
-
 int run(int argc, char** argv) {
   Settings s;
   parseCommandLine(argc, argv, &s);
@@ -299,9 +293,14 @@ int run(int argc, char** argv) {
 
   const char* bytes = secret;
   if (s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0) {
-    bytes = encryptedForm(secret);
+    // Not released: the process ends right after the write.
+    bytes = vorn_encrypts(secret);
     if (bytes == nullptr || *bytes == '\0') {
-      std::fputs("Cannot encrypt the configuration: the encrypted form is not available\n", stderr);
+      if (bytes == nullptr) {
+        std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
+      } else {
+        std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
+      }
       unlink(tmp_fn);
       close(fd);
       std::free(tmp_fn);

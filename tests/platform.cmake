@@ -1,0 +1,33 @@
+# Checks that concern the build platform rather than one subsystem.
+vorn_gtest(platform_tests
+  SOURCES platform_test.cpp
+  DEFINES VORN_SQL_PATH="$<TARGET_FILE:vorn_sql>")
+add_dependencies(platform_tests vorn_sql)
+
+# On a 32-bit x86 build, every executable of the tree (programs and test
+# programs alike) must be a 32-bit x86 one with 64-bit file offsets. Deferred to
+# the end of this directory so that the test programs of every area are known.
+function(vorn_add_i386_checks)
+  set(dirs ${CMAKE_SOURCE_DIR})
+  while(dirs)
+    list(POP_FRONT dirs dir)
+    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(sub IN LISTS subdirs)
+      cmake_path(IS_PREFIX CMAKE_SOURCE_DIR ${sub} NORMALIZE inside)
+      if(inside)
+        list(APPEND dirs ${sub})
+      endif()
+    endforeach()
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(type STREQUAL "EXECUTABLE")
+        add_test(NAME ${target}.is_i386_with_64bit_offsets
+                 COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_i386.sh $<TARGET_FILE:${target}>)
+      endif()
+    endforeach()
+  endwhile()
+endfunction()
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i[3-6]86$")
+  cmake_language(DEFER CALL vorn_add_i386_checks)
+endif()

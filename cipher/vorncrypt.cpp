@@ -161,12 +161,12 @@ uint8_t* vorn_ubyte_encrypt(const uint8_t* data, size_t len, const uint8_t* key,
   size_t key_len = 0;
   uint32_t* key_array = vorn_to_uint_array(key, kKeyBytes, 0, &key_len);
   if (key_array == nullptr) {
-    std::free(data_array);
+    releaseWords(data_array, data_len);  // still plaintext
     return nullptr;
   }
   vorn_uint_encrypt(data_array, data_len, key_array);
   uint8_t* out = vorn_to_ubyte_array(data_array, data_len, 0, out_len);
-  std::free(data_array);  // ciphertext only
+  std::free(data_array);  // holds ciphertext only by now
   releaseWords(key_array, key_len);
   return out;
 }

@@ -63,6 +63,11 @@ RunResult runProgram(const std::string& path, const RunOptions& options) {
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
   if (!emu.empty()) {
     words.insert(words.end(), emu.begin(), emu.end());
+    // The emulator's own environment would load the library into the emulator.
+    if (!options.preload.empty()) {
+      words.push_back("-E");
+      words.push_back("LD_PRELOAD=" + options.preload);
+    }
     words.push_back("-0");
     words.push_back(argv0);
     words.push_back(path);
@@ -83,6 +88,7 @@ RunResult runProgram(const std::string& path, const RunOptions& options) {
   for (std::string& a : argvs) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> envs = options.env;
+  if (emu.empty() && !options.preload.empty()) envs.push_back("LD_PRELOAD=" + options.preload);
   std::vector<char*> envp;
   for (std::string& e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -17,6 +17,8 @@ struct RunOptions {
   std::string argv0;                    // invocation name; the program's path when empty
   std::string cwd;                      // working directory; unchanged when empty
   std::vector<std::string> prefix;      // commands put before the program (setpriv ...)
+  std::string preload;                  // a library preloaded into the program itself
+                                        // (LD_PRELOAD; for the guest under the emulator)
   int timeout_seconds = 60;
 };
 

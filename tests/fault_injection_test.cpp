@@ -1,0 +1,158 @@
+// vorn_sql under injected failures (the preloaded fault_inject library): each
+// allocation of a run in turn, and each call that the replacement of the file
+// depends on. Whatever fails, the program must not crash; it either ends with
+// status 1 and its message for that failure, leaving the old file byte for byte
+// and no temporary file, or, where the failure is harmless, writes the complete
+// correct file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cipher_test_support.h"
+#include "run_program.h"
+
+namespace {
+
+const char kOldContent[] = "\" AUTH_KEY\n\" OLD previous file\n";
+const char kAllocationFailed[] = "malloc(): Cannot allocate memory\n";
+const char kNoKey[] = "Cannot load the encryption key from \".vorn_yelto\"\n";
+const char kNoCipher[] = "Failed to encrypt the configuration with the key from \".vorn_yelto\"\n";
+
+struct Variant {
+  const char* name;
+  const char* program;
+  std::vector<std::string> args;
+  // The messages that allocation failures must produce, each at least once.
+  std::set<std::string> allocation_messages;
+};
+
+const Variant kVariants[] = {
+    {"plain", VORN_SQL_PATH, {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
+     {kAllocationFailed}},
+    {"encrypted",
+     VORN_SQL_TESTKEY_PATH,
+     {"-e", "yes", "-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
+     {kAllocationFailed, kNoKey, kNoCipher}},
+};
+
+class FaultInjection : public ciphertest::InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    testsupport::RunOptions o;
+    o.args = {"112233445566778899aabbccddeeff10", path(".vorn_yelto")};
+    ASSERT_EQ(testsupport::runProgram(VORN_KEYFILE_PATH, o).exit_code, 0);
+  }
+
+  // Runs the variant on a fresh copy of the old file, with the given fault
+  // settings in the environment.
+  testsupport::RunResult run(const Variant& v, const std::vector<std::string>& faults) {
+    EXPECT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
+    testsupport::RunOptions o;
+    o.args = v.args;
+    o.env = {"HOME=" + dir_, "PATH=/usr/bin:/bin"};
+    o.env.insert(o.env.end(), faults.begin(), faults.end());
+    o.input = "y";
+    o.cwd = dir_;
+    o.preload = FAULT_INJECT_PATH;
+    o.timeout_seconds = 30;
+    return testsupport::runProgram(v.program, o);
+  }
+
+  // The file as an undisturbed run writes it, and the number of allocations
+  // that run makes.
+  void reference(const Variant& v, std::string* content, long* allocations) {
+    std::string count_file = path("count");
+    testsupport::RunResult r = run(v, {"VORN_ALLOC_COUNT=" + count_file});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ASSERT_TRUE(testsupport::readFile(target(), content));
+    ASSERT_NE(*content, kOldContent);
+    std::string count;
+    ASSERT_TRUE(testsupport::readFile(count_file, &count));
+    *allocations = std::strtol(count.c_str(), nullptr, 10);
+    ASSERT_GT(*allocations, 0);
+  }
+
+  // A run ended either with the complete new file or with status 1, the old
+  // file and no temporary file.
+  void expectCompleteOrUntouched(const testsupport::RunResult& r, const std::string& want) {
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    std::string now;
+    EXPECT_TRUE(testsupport::readFile(target(), &now));
+    if (r.exit_code == 0) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(now, want);
+    } else {
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(now, kOldContent);
+    }
+    EXPECT_FALSE(testsupport::fileExists(target() + "~"));
+  }
+
+  std::string target() const { return path(".vorn_sql"); }
+};
+
+TEST_F(FaultInjection, EveryAllocationOfARunFailsInTurn) {
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.name);
+    std::string want;
+    long allocations = 0;
+    reference(v, &want, &allocations);
+    std::set<std::string> seen;
+    int harmless = 0;
+    for (long n = 1; n <= allocations; n++) {
+      SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(allocations));
+      testsupport::RunResult r = run(v, {"VORN_FAIL_ALLOC=" + std::to_string(n)});
+      expectCompleteOrUntouched(r, want);
+      if (r.exit_code == 0) {
+        harmless++;
+      } else {
+        EXPECT_EQ(v.allocation_messages.count(r.err), 1u) << r.err;
+        seen.insert(r.err);
+      }
+    }
+    // Every kind of allocation failure was met.
+    EXPECT_EQ(seen, v.allocation_messages);
+    std::printf("%s: %ld allocations, %d of them harmless to fail\n", v.name, allocations, harmless);
+  }
+}
+
+TEST_F(FaultInjection, FileCallsFail) {
+  const struct {
+    const char* call;
+    int status;
+    const char* err;  // the whole message, or its start when the status is 1 and errno is not the call's
+    bool exact;
+  } cases[] = {
+      {"write", 1, "Failed to write new secret: No space left on device\n", true},
+      {"short_write", 1, "Failed to write new secret: ", false},
+      {"fsync", 1, "Failed to write new secret: Input/output error\n", true},
+      {"rename", 1, "Failed to write new secret: Permission denied\n", true},
+      // The directory is synchronised after the rename, on a best-effort basis.
+      {"fsync_dir", 0, "", true},
+  };
+  for (const Variant& v : kVariants) {
+    SCOPED_TRACE(v.name);
+    std::string want;
+    long allocations = 0;
+    reference(v, &want, &allocations);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.call);
+      testsupport::RunResult r = run(v, {std::string("VORN_FAIL_CALL=") + c.call});
+      expectCompleteOrUntouched(r, want);
+      EXPECT_EQ(r.exit_code, c.status);
+      if (c.exact) {
+        EXPECT_EQ(r.err, c.err);
+      } else {
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+      }
+    }
+  }
+}
+
+}  // namespace

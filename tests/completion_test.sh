@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Drives the bash completion of vorn_sql ($1) the way bash does: sets COMP_WORDS
+# and COMP_CWORD, calls the function registered for vorn_sql and compares
+# COMPREPLY with the expected candidates, in any order.
+set -u
+source "$1" || exit 1
+fn=$(complete -p vorn_sql 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+if [ -z "$fn" ]; then
+  echo "$1 registers no completion function for vorn_sql" >&2
+  exit 1
+fi
+dir=$(mktemp -d) || exit 1
+trap 'rm -rf "$dir"' EXIT
+mkdir "$dir/conf.d"
+touch "$dir/conf.a" "$dir/other"
+
+all='-H -e -u -p -d -P -s --help --hostname --encrypt-flag --username --password --dbname --portno --secret'
+# Command line after "vorn_sql" (a trailing space: the word being completed is
+# empty; " = " stands for the word break bash makes at "=") | expected.
+cases=(
+  "|$all"
+  "-|$all"
+  "--|--help --hostname --encrypt-flag --username --password --dbname --portno --secret"
+  "--h|--help --hostname"
+  "--se|--secret"
+  "-H db1 --p|--password --portno"
+  "-e |yes no"
+  "-e y|yes"
+  "--encrypt-flag n|no"
+  "--enc = |yes no"
+  "--encrypt-flag = y|yes"
+  "--encrypt-flag=y|yes"
+  "-s $dir/|$dir/conf.a $dir/conf.d $dir/other"
+  "-s $dir/conf|$dir/conf.a $dir/conf.d"
+  "--secret = $dir/o|$dir/other"
+  "--sec = $dir/o|$dir/other"
+  "-H |"
+  "-p |"
+  "-u |"
+  "-d |"
+  "--password |"
+  "-P |"
+  "-h |"
+  "--h $dir/o|"
+  "-e yes -s $dir/other -|$all"
+)
+sorted() { printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' '; }
+failed=0
+for row in "${cases[@]}"; do
+  line=${row%%|*}
+  want=${row#*|}
+  read -ra COMP_WORDS <<<"vorn_sql $line"
+  [[ $line == *" " || -z $line ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMP_LINE="vorn_sql $line"
+  COMP_POINT=${#COMP_LINE}
+  COMPREPLY=()
+  "$fn" vorn_sql "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  got=$(sorted "${COMPREPLY[@]}")
+  expected=$(sorted $want)
+  if [ "$got" != "$expected" ]; then
+    echo "FAIL 'vorn_sql $line': got [$got], want [$expected]" >&2
+    failed=1
+  fi
+done
+[ "$failed" = 0 ] && echo "${#cases[@]} completion cases pass"
+exit "$failed"

@@ -15,3 +15,15 @@ function(vorn_install_gzipped source destination name)
   add_custom_target(gzip_${name} ALL DEPENDS ${gz})
   install(FILES ${gz} DESTINATION ${destination})
 endfunction()
+
+# Installs the program TARGET into DESTINATION. An install with --strip (and
+# CPack's) also drops the .comment and .note sections, as Debian's dh_strip
+# does: they only name the compiler.
+function(vorn_install_program target destination)
+  install(TARGETS ${target} RUNTIME DESTINATION ${destination})
+  set(file "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note \"${file}\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+endfunction()

@@ -51,7 +51,7 @@ static_assert(kScrambledKeyChars % 4 == 0 && kScrambledKeyChars / 4 * 3 == kKeyM
 // The second pass writes at most kKeyMaterialBytes bytes into the key area.
 static_assert(kKeyMaterialBytes < kSeedKeyBytes && kScrambledKeyChars < kSeedKeyBytes);
 
-constexpr uint32_t kDelta = 0x9E3779B9u;
+constexpr uint32_t kDelta = 0x9E3779B9U;
 constexpr size_t kKeyBytes = 16;
 
 }  // namespace

@@ -32,10 +32,10 @@ uint8_t* vorn_ubyte_encrypt(const uint8_t* data, size_t len, const uint8_t* key,
 // Byte layer: decrypts and checks the length word; null when it is out of range.
 uint8_t* vorn_ubyte_decrypt(const uint8_t* data, size_t len, const uint8_t* key, size_t* out_len);
 
-// XXTEA on len words in place under four key words; a single word is left as it
-// is. Returns data.
-uint32_t* vorn_uint_encrypt(uint32_t* data, size_t len, const uint32_t* key);
-uint32_t* vorn_uint_decrypt(uint32_t* data, size_t len, const uint32_t* key);
+// XXTEA on the n words v in place under the four key words k; a single word is
+// left as it is. Returns v.
+uint32_t* vorn_uint_encrypt(uint32_t* v, size_t n, const uint32_t* k);
+uint32_t* vorn_uint_decrypt(uint32_t* v, size_t n, const uint32_t* k);
 
 // Packs len bytes little-endian into new zero-filled words (released with free),
 // with inc_len nonzero followed by a word holding len; *out_len receives the word

@@ -238,8 +238,9 @@ int _getopt_internal(int nargc, char** nargv, const char* options, const option*
     }
   }
 
-  // Short options. The character is taken as a signed 8-bit value.
-  int optchar = static_cast<signed char>(*place++);
+  // Short options. The character is taken as a signed 8-bit value: bytes from
+  // 0x80 up are returned, and stored in optopt, as negative numbers.
+  int optchar = static_cast<signed char>(*place++);  // NOLINT(bugprone-signed-char-misuse,cert-str34-c)
   const char* oli = nullptr;
   if (optchar == ':' || (optchar == '-' && *place != '\0') || (oli = std::strchr(options, optchar)) == nullptr) {
     // A trailing '-' that is no option character ends the scan here.

@@ -62,13 +62,18 @@ Setup parse(const uint8_t* data, size_t size) {
     vornopt::optind = 0;
   }
   s.null_options = (control & 32) != 0 && (control & 3) == 3;
+  // A null option string changes nothing, optarg included: it must not keep a
+  // pointer into the previous input's vector.
+  vornopt::optarg = nullptr;
   s.null_table = (control & 64) != 0;
   s.null_idx = (control & 128) != 0;
 
   std::vector<std::string> fields = split(size > 0 ? data + 1 : data, size > 0 ? size - 1 : 0, '\n');
-  // A '?' in the option string would make a successful result look like a failure.
+  // Left out of the option string: '?', whose success would look like a
+  // failure, and the byte 0xFF, whose success returns its signed value -1 and
+  // so looks like the end of the scan.
   for (char c : fields[0]) {
-    if (c != '?') s.options.push_back(c);
+    if (c != '?' && c != '\xff') s.options.push_back(c);
   }
   if (fields.size() > 1) {
     for (const std::string& entry : split(reinterpret_cast<const uint8_t*>(fields[1].data()), fields[1].size(), ',')) {
@@ -124,6 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t calls = 0;
     for (;;) {
       FUZZ_CHECK(++calls <= max_calls);
+      const int optind_before = vornopt::optind;
       int idx = -2;
       flag_target = 0;
       int result;
@@ -140,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
 
       FUZZ_CHECK(vornopt::optind >= 0 && vornopt::optind <= nargc);
+      if (options == nullptr) FUZZ_CHECK(result == -1 && vornopt::optind == optind_before);
       FUZZ_CHECK(argv[nargc] == nullptr);
       std::vector<char*> now(argv.begin(), argv.end() - 1);
       std::sort(now.begin(), now.end());

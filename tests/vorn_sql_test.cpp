@@ -411,6 +411,9 @@ TEST_F(VornSql, WriteBeyondTheFileSizeLimitFails) {
 }
 
 TEST_F(VornSql, EncryptionWithoutAUsableKeyWritesNothing) {
+  if (testsupport::fileExists("/usr/quordex/tirun/.vorn_yelto")) {
+    GTEST_SKIP() << "this machine has a key file at the program's fixed path";
+  }
   ASSERT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
   RunResult r = run({"-e", "yes"}, "y");
   EXPECT_EQ(r.exit_code, 1);

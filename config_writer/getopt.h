@@ -16,21 +16,11 @@ struct option {  // NOLINT(clang-analyzer-optin.performance.Padding)
 
 enum { no_argument = 0, required_argument = 1, optional_argument = 2 };
 
-// Flag bits of the core.
-enum { OPT_PERMUTE = 1, OPT_IN_ORDER = 2, OPT_LONG_ONLY = 4 };
-
 extern int optind;    // next element to examine; after -1, the first operand
 extern int opterr;    // 0 silences every message
 extern int optopt;    // the offending option character (or val, or 0) after a failure
 extern char* optarg;  // the argument of the option returned, or null
 extern int optreset;  // set to 1 to start a new scan
-
-// Scan bookkeeping, kept between calls. Exposed so that tests can inspect it and
-// start a process-fresh parser; callers have no other use for it.
-extern const char* place;
-extern int nonopt_start;
-extern int nonopt_end;
-extern int posixly_correct;
 
 // Each returns the option character, the long option's val (or 0 when it has a
 // flag), 1 for an in-order operand, -1 at the end of the options, or 63 ('?') /
@@ -38,13 +28,5 @@ extern int posixly_correct;
 int _getopt(int nargc, char** nargv, const char* options);
 int _getopt_long(int nargc, char** nargv, const char* options, const option* long_options, int* idx);
 int _getopt_long_only(int nargc, char** nargv, const char* options, const option* long_options, int* idx);
-
-int _getopt_internal(int nargc, char** nargv, const char* options, const option* long_options, int* idx,
-                     int flags);
-
-// Moves the operands [panonopt_start, panonopt_end) behind the options
-// [panonopt_end, opt_end), keeping each block's order, with opt_end - panonopt_start swaps.
-void _permute_args(int panonopt_start, int panonopt_end, int opt_end, char** nargv);
-int _gcd(int a, int b);
 
 }  // namespace vornopt

@@ -140,57 +140,70 @@ void storePort(Settings* s, const char* value) {
   s->port_no = port;
 }
 
+void storeEncryptFlag(Settings* s, const char* value) {
+  if (s->encrypt_flag != nullptr) failCommandLine("Duplicate -e option detected\n");
+  if (*value == '\0') failCommandLine("-e must be followed by a encrypt flag\n");
+  if (std::strcmp(value, "yes") != 0 && std::strcmp(value, "no") != 0)
+    failCommandLine("-e requires an acceptable argument\n");
+  s->encrypt_flag = copyOf(value);
+}
+
+void storeSecretFile(Settings* s, const char* value) {
+  if (s->secret_fn != nullptr) failCommandLine("Duplicate -s option detected\n");
+  if (*value == '\0') failCommandLine("-s must be followed by a filename\n");
+  s->secret_fn = copyOf(value);
+}
+
+// Stores the option of the long table's entry idx (an unknown option when idx
+// is outside the table) with its value.
+void storeOption(Settings* s, int idx, const char* value) {
+  switch (idx) {
+    case 0:
+      std::puts(kUsage);
+      std::exit(0);
+    case 1:
+      storeText(&s->host_name, 'H', value, "hostname");
+      break;
+    case 2:
+      storeEncryptFlag(s, value);
+      break;
+    case 3:
+      storeText(&s->user_name, 'u', value, "username");
+      break;
+    case 4:
+      storeText(&s->pass_word, 'p', value, "password");
+      break;
+    case 5:
+      storeText(&s->db_name, 'd', value, "dbname");
+      break;
+    case 6:
+      storePort(s, value);
+      break;
+    case 7:
+      storeSecretFile(s, value);
+      break;
+    default:
+      std::puts(kUsage);
+      failCommandLine("Failed to parse command line\n");
+  }
+}
+
+// The long table's entry for a short option character; -1 for none.
+int entryOf(int c) {
+  for (int i = 0; kLongOptions[i].name != nullptr; i++) {
+    if (kLongOptions[i].val == c) return i;
+  }
+  return -1;
+}
+
 void parseCommandLine(int argc, char** argv, Settings* s) {
   for (;;) {
     int idx = -1;
     int c = vornopt::_getopt_long(argc, argv, kShortOptions, kLongOptions, &idx);
-    if (c > 0) {
-      idx = -1;
-      for (int i = 0; kLongOptions[i].name != nullptr; i++) {
-        if (kLongOptions[i].val == c) {
-          idx = i;
-          break;
-        }
-      }
-    } else if (c < 0) {
-      break;
-    }
-    const char* value = vornopt::optarg != nullptr ? vornopt::optarg : "";
-    switch (idx) {
-      case 0:
-        std::puts(kUsage);
-        std::exit(0);
-      case 1:
-        storeText(&s->host_name, 'H', value, "hostname");
-        break;
-      case 2:
-        if (s->encrypt_flag != nullptr) failCommandLine("Duplicate -e option detected\n");
-        if (*value == '\0') failCommandLine("-e must be followed by a encrypt flag\n");
-        if (std::strcmp(value, "yes") != 0 && std::strcmp(value, "no") != 0)
-          failCommandLine("-e requires an acceptable argument\n");
-        s->encrypt_flag = copyOf(value);
-        break;
-      case 3:
-        storeText(&s->user_name, 'u', value, "username");
-        break;
-      case 4:
-        storeText(&s->pass_word, 'p', value, "password");
-        break;
-      case 5:
-        storeText(&s->db_name, 'd', value, "dbname");
-        break;
-      case 6:
-        storePort(s, value);
-        break;
-      case 7:
-        if (s->secret_fn != nullptr) failCommandLine("Duplicate -s option detected\n");
-        if (*value == '\0') failCommandLine("-s must be followed by a filename\n");
-        s->secret_fn = copyOf(value);
-        break;
-      default:
-        std::puts(kUsage);
-        failCommandLine("Failed to parse command line\n");
-    }
+    if (c < 0) break;
+    // Long and short forms alike are told apart by their character.
+    if (c > 0) idx = entryOf(c);
+    storeOption(s, idx, vornopt::optarg != nullptr ? vornopt::optarg : "");
   }
 }
 

@@ -7,7 +7,8 @@
 //
 // Input: byte 0 chooses the entry point and the state (see kControl bits), then
 // fields separated by '\n': the option string, the long-option table (entries
-// separated by ',', each "<has_arg digit><'f' for a flag pointer><val byte><name>"),
+// separated by ',', each "<has_arg digit><'f' for a flag pointer><val byte><name>",
+// the val byte 0xFF standing for -1),
 // and the elements of the vector after argv[0].
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include "fuzz_check.h"
 #include "getopt.h"
+#include "getopt_internal.h"
 
 namespace {
 
@@ -81,6 +83,7 @@ Setup parse(const uint8_t* data, size_t size) {
       s.names.push_back(entry.substr(3));
       int val = static_cast<unsigned char>(entry[2]);
       if (val == '?' || val == ':') val += 256;  // failures keep their own results
+      if (val == 0xFF) val = -1;  // a match that returns what the end of the scan returns
       s.table.push_back({nullptr, static_cast<signed char>(entry[0]) - '0', entry[1] == 'f' ? &flag_target : nullptr,
                          val});
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "getopt.h"
+#include "getopt_internal.h"
 
 namespace {
 

@@ -86,12 +86,25 @@ unsigned char* base64_decode(const char* data, size_t* out_len) {
 
   // Every group consumes at least the two characters it decodes unconditionally
   // and writes one byte fewer than it consumes; a group that ends at an "=" leaves
-  // the "=" for the next group. So the reads stay below len, and the writes below
-  // 3 * quot - paddings: the last group stops at or before the trailing "=".
+  // the "=" for the next group. So the reads stay below len (group g starts at or
+  // before 4 * g, and no group reads past its fourth character), and the writes
+  // below 3 * quot - paddings: the last group stops at or before the trailing "=".
+  // Each byte is taken from the sum as it stands after its own characters, so the
+  // borrow of a character outside the alphabet never reaches a byte already written.
   const char* in = data;
   unsigned char* p = out;
   for (size_t g = 0; g < quot; g++) {
     uint32_t sum = (decodeValue(in[0]) << 18) + (decodeValue(in[1]) << 12);
+    if (in[2] != '=' && in[3] != '=') {  // the common case: a whole group
+      uint32_t sum2 = sum + (decodeValue(in[2]) << 6);
+      uint32_t sum3 = sum2 + decodeValue(in[3]);
+      p[0] = static_cast<unsigned char>(sum >> 16);
+      p[1] = static_cast<unsigned char>(sum2 >> 8);
+      p[2] = static_cast<unsigned char>(sum3);
+      p += 3;
+      in += 4;
+      continue;
+    }
     *p++ = static_cast<unsigned char>(sum >> 16);
     in += 2;
     if (*in == '=') continue;

@@ -6,7 +6,8 @@
  *   peak_rss_trace [-m] RESULT_FILE PROGRAM [ARG...]
  *
  * With -m, the lines after the figure name each mapping still resident at exit,
- * its resident KiB first, to tell where the pages are.
+ * its resident KiB first, and the offsets of its resident pages, to tell where
+ * the pages are.
  *
  * Exit status: the program's own, or 125 when it could not be traced or its
  * figure could not be read, 128 + N when signal N ended it.
@@ -14,6 +15,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/personality.h>
@@ -38,22 +40,47 @@ static long peakKiB(pid_t pid) {
   return kib;
 }
 
-/* Appends "RSS_KIB RANGE PERMS NAME" for each mapping with resident pages. */
+/* Appends the resident pages of [start, end) as offsets in KiB from start,
+ * in runs ("0-60 128-188"), from /proc/PID/pagemap (bit 63: present). */
+static void writePresentPages(int pagemap, unsigned long start, unsigned long end, FILE *out) {
+  long page = sysconf(_SC_PAGESIZE);
+  long run_from = -1;
+  fprintf(out, "       pages at KiB:");
+  for (unsigned long a = start; a <= end; a += (unsigned long)page) {
+    uint64_t entry = 0;
+    int present = a < end && pread(pagemap, &entry, sizeof entry, (off_t)(a / (unsigned long)page * 8)) == 8 &&
+                  (entry >> 63) != 0;
+    long kib = (long)((a - start) / 1024);
+    if (present && run_from < 0) run_from = kib;
+    if (!present && run_from >= 0) {
+      fprintf(out, " %ld-%ld", run_from, kib - page / 1024);
+      run_from = -1;
+    }
+  }
+  fprintf(out, "\n");
+}
+
+/* Appends "RSS_KIB RANGE PERMS NAME" for each mapping with resident pages,
+ * each followed by the offsets of those pages. */
 static void writeMappings(pid_t pid, FILE *out) {
   char path[64];
   snprintf(path, sizeof path, "/proc/%d/smaps", (int)pid);
   FILE *f = fopen(path, "r");
   if (f == NULL) return;
+  snprintf(path, sizeof path, "/proc/%d/pagemap", (int)pid);
+  int pagemap = open(path, O_RDONLY | O_CLOEXEC);
   char line[512], mapping[512] = "";
-  char perms[8];
+  unsigned long start = 0, end = 0;
   long rss;
   while (fgets(line, sizeof line, f) != NULL) {
-    if (sscanf(line, "%*[0-9a-f]-%*[0-9a-f] %7s", perms) == 1) {
-      snprintf(mapping, sizeof mapping, "%s", line);  /* "START-END PERMS ..." opens a mapping */
+    if (sscanf(line, "%lx-%lx ", &start, &end) == 2 && strchr(line, ':') > strchr(line, ' ')) {
+      snprintf(mapping, sizeof mapping, "%s", line); /* "START-END PERMS ..." opens a mapping */
     } else if (sscanf(line, "Rss: %ld kB", &rss) == 1 && rss > 0) {
       fprintf(out, "%6ld %s", rss, mapping);
+      if (pagemap >= 0) writePresentPages(pagemap, start, end, out);
     }
   }
+  if (pagemap >= 0) close(pagemap);
   fclose(f);
 }
 

@@ -3,11 +3,12 @@
 // here. After the usual table it prints, for each such pair and size, the
 // fastest CPU time of ours over the fastest of the reference. For steady
 // ratios on a busy machine, e.g. (one line)
-//   vorn_cipher_bench --benchmark_filter='Ubyte|Decode' --benchmark_repetitions=10
+//   vorn_cipher_bench --benchmark_filter='Framing|Ubyte|Decode' --benchmark_repetitions=10
 //                     --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <string.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -57,12 +58,14 @@ uint32_t refMix(uint32_t sum, uint32_t y, uint32_t z, size_t p, uint32_t e, cons
   }
 }
 
-uint32_t refLoad(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
+// On a little-endian host, which the references require, the words' bytes in
+// memory are the packed bytes: packing and unpacking are plain copies.
+static_assert(std::endian::native == std::endian::little);
 
-void refStore(uint8_t* p, uint32_t w) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(w >> (8 * i));
+uint32_t refLoad(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
 }
 
 // Bytes to ceil(len / 4) words, plus the length word when asked for.
@@ -71,12 +74,8 @@ uint32_t* refPack(const uint8_t* data, size_t len, bool length_word, size_t* wor
   *words = n + (length_word ? 1 : 0);
   uint32_t* v = static_cast<uint32_t*>(std::malloc(*words * 4));
   if (v == nullptr) return nullptr;
-  for (size_t i = 0; i < len / 4; i++) v[i] = refLoad(data + 4 * i);
-  if (len % 4 != 0) {
-    uint8_t tail[4] = {};
-    std::memcpy(tail, data + len / 4 * 4, len % 4);
-    v[n - 1] = refLoad(tail);
-  }
+  if (n > 0) v[n - 1] = 0;  // the high bytes of a partial last word
+  std::memcpy(v, data, len);
   if (length_word) v[n] = static_cast<uint32_t>(len);
   return v;
 }
@@ -85,12 +84,7 @@ uint32_t* refPack(const uint8_t* data, size_t len, bool length_word, size_t* wor
 uint8_t* refUnpack(const uint32_t* v, size_t bytes) {
   uint8_t* out = static_cast<uint8_t*>(std::malloc(bytes + 1));
   if (out == nullptr) return nullptr;
-  for (size_t i = 0; i < bytes / 4; i++) refStore(out + 4 * i, v[i]);
-  if (bytes % 4 != 0) {
-    uint8_t tail[4];
-    refStore(tail, v[bytes / 4]);
-    std::memcpy(out + bytes / 4 * 4, tail, bytes % 4);
-  }
+  std::memcpy(out, v, bytes);
   out[bytes] = 0;
   return out;
 }
@@ -247,6 +241,49 @@ void ubyte(benchmark::State& state, UbyteFn fn, bool decrypt) {
   report(state, plain.size());
 }
 
+using FramingFn = uint8_t* (*)(const uint8_t*, size_t, size_t*);
+
+// The framing alone, without the cipher: bytes to words with the length word,
+// and back through the length check.
+uint8_t* framing(const uint8_t* data, size_t len, size_t* out_len) {
+  size_t words = 0;
+  uint32_t* v = vorn_to_uint_array(data, len, 1, &words);
+  if (v == nullptr) return nullptr;
+  uint8_t* out = vorn_to_ubyte_array(v, words, 1, out_len);
+  std::free(v);
+  return out;
+}
+
+uint8_t* refFraming(const uint8_t* data, size_t len, size_t* out_len) {
+  size_t words = 0;
+  uint32_t* v = refPack(data, len, true, &words);
+  if (v == nullptr) return nullptr;
+  size_t m = v[words - 1];
+  uint8_t* out = m + 7 >= 4 * words && m + 4 <= 4 * words ? refUnpack(v, m) : nullptr;
+  std::free(v);
+  if (out != nullptr) *out_len = m;
+  return out;
+}
+
+void frame(benchmark::State& state, FramingFn fn) {
+  std::vector<uint8_t> in = input(static_cast<size_t>(state.range(0)));
+  size_t len = 0;
+  uint8_t* check = fn(in.data(), in.size(), &len);
+  if (check == nullptr || len != in.size() || std::memcmp(check, in.data(), len) != 0 || check[len] != 0) {
+    state.SkipWithError("wrong result");
+  }
+  std::free(check);
+  for (auto _ : state) {
+    uint8_t* out = fn(in.data(), in.size(), &len);
+    benchmark::DoNotOptimize(out);
+    std::free(out);
+  }
+  report(state, in.size());
+}
+
+void Framing(benchmark::State& state) { frame(state, framing); }
+void FramingReference(benchmark::State& state) { frame(state, refFraming); }
+
 void UbyteEncrypt(benchmark::State& state) { ubyte(state, vorn_ubyte_encrypt, false); }
 void UbyteEncryptReference(benchmark::State& state) { ubyte(state, refUbyteEncrypt, false); }
 void UbyteDecrypt(benchmark::State& state) { ubyte(state, vorn_ubyte_decrypt, true); }
@@ -288,6 +325,8 @@ void pairSizes(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(Base64Decode)->Apply(pairSizes);
 BENCHMARK(Base64DecodeReference)->Apply(pairSizes);
+BENCHMARK(Framing)->Apply(pairSizes);
+BENCHMARK(FramingReference)->Apply(pairSizes);
 BENCHMARK(UbyteEncrypt)->Apply(pairSizes);
 BENCHMARK(UbyteEncryptReference)->Apply(pairSizes);
 BENCHMARK(UbyteDecrypt)->Apply(pairSizes);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -72,8 +73,12 @@ void wipeWords(uint32_t* words, size_t count) {
   for (size_t i = 0; i < count; i++) p[i] = 0;
 }
 
-// The compiler turns each of these into one 32-bit load or store where the
-// target allows it, whatever the alignment and the host's byte order.
+// On a little-endian host the bytes of a word array in memory are its packed
+// bytes, so whole words are copied as they are; elsewhere they are loaded and
+// stored one by one. The compiler turns each of these into one 32-bit load or
+// store where the target allows it, whatever the alignment.
+constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
+
 uint32_t load32_le(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -101,7 +106,11 @@ uint32_t* vorn_to_uint_array(const uint8_t* data, size_t len, int inc_len, size_
   uint32_t* out = static_cast<uint32_t*>(std::malloc(words * sizeof(uint32_t)));
   if (out == nullptr) return nullptr;
   size_t whole = len / 4;
-  for (size_t i = 0; i < whole; i++) out[i] = load32_le(data + 4 * i);
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(out, data, 4 * whole);
+  } else {
+    for (size_t i = 0; i < whole; i++) out[i] = load32_le(data + 4 * i);
+  }
   if (whole < n) {  // the last 1 to 3 bytes, the high bytes of their word zero
     uint32_t last = 0;
     for (size_t i = 4 * whole; i < len; i++) last |= uint32_t{data[i]} << (8 * (i % 4));
@@ -125,7 +134,11 @@ uint8_t* vorn_to_ubyte_array(const uint32_t* data, size_t len, int inc_len, size
   uint8_t* out = static_cast<uint8_t*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
   size_t whole = n / 4;
-  for (size_t i = 0; i < whole; i++) store32_le(out + 4 * i, data[i]);
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(out, data, 4 * whole);
+  } else {
+    for (size_t i = 0; i < whole; i++) store32_le(out + 4 * i, data[i]);
+  }
   for (size_t i = 4 * whole; i < n; i++) out[i] = static_cast<uint8_t>(data[i / 4] >> (8 * (i % 4)));
   out[n] = 0;
   *out_len = n;

@@ -1,14 +1,15 @@
 // XXTEA over a whole byte string as one block, framed with a length word, and the
 // key loading and text operations built on it. Bytes are packed into words
 // little-endian. Every result is a new heap buffer with one zero byte after its
-// content; work buffers that held key material are wiped before release with a
-// zeroing the compiler cannot drop.
+// content; work buffers that held key material are wiped before release with
+// wipe(), a zeroing the compiler can neither drop nor hand to libc's memset.
 #include "vorncrypt.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -53,6 +54,41 @@ static_assert(kKeyMaterialBytes < kSeedKeyBytes && kScrambledKeyChars < kSeedKey
 
 constexpr uint32_t kDelta = 0x9E3779B9U;
 constexpr size_t kKeyBytes = 16;
+constexpr size_t kKeyWords = kKeyBytes / 4;
+
+// ---------------------------------------------------------------------------
+// Wiping and byte order
+
+// Overwrites a buffer with zeros through volatile stores: the compiler may not
+// drop them as dead, nor turn the loop into a call of memset, which would bring
+// its code pages into a run that has no other use for them.
+void wipe(void* buffer, size_t bytes) {
+  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
+  for (size_t i = 0; i < bytes; i++) p[i] = 0;
+}
+
+// wipe() for word arrays, a word per store.
+void wipeWords(uint32_t* words, size_t count) {
+  volatile uint32_t* p = words;
+  for (size_t i = 0; i < count; i++) p[i] = 0;
+}
+
+// On a little-endian host the bytes of a word array in memory are its packed
+// bytes, so whole words are copied as they are; elsewhere they are loaded and
+// stored one by one. The compiler turns each of these into one 32-bit load or
+// store where the target allows it, whatever the alignment.
+constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
+
+uint32_t load32_le(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+void store32_le(uint8_t* p, uint32_t w) {
+  p[0] = static_cast<uint8_t>(w);
+  p[1] = static_cast<uint8_t>(w >> 8);
+  p[2] = static_cast<uint8_t>(w >> 16);
+  p[3] = static_cast<uint8_t>(w >> 24);
+}
 
 }  // namespace
 
@@ -66,9 +102,20 @@ uint32_t* vorn_to_uint_array(const uint8_t* data, size_t len, int inc_len, size_
 #endif
   size_t words = inc_len ? n + 1 : n;  // n is at most SIZE_MAX / 4 + 1: no wrap
   if (words > SIZE_MAX / sizeof(uint32_t)) return nullptr;
-  uint32_t* out = static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t)));
+  // Every word is written below, so the array needs no zeroing of its own.
+  uint32_t* out = static_cast<uint32_t*>(std::malloc(words * sizeof(uint32_t)));
   if (out == nullptr) return nullptr;
-  for (size_t i = 0; i < len; i++) out[i / 4] |= uint32_t{data[i]} << (8 * (i % 4));
+  size_t whole = len / 4;
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(out, data, 4 * whole);
+  } else {
+    for (size_t i = 0; i < whole; i++) out[i] = load32_le(data + 4 * i);
+  }
+  if (whole < n) {  // the last 1 to 3 bytes, the high bytes of their word zero
+    uint32_t last = 0;
+    for (size_t i = 4 * whole; i < len; i++) last |= uint32_t{data[i]} << (8 * (i % 4));
+    out[whole] = last;
+  }
   if (inc_len) out[n] = static_cast<uint32_t>(len);
   *out_len = words;
   return out;
@@ -86,7 +133,13 @@ uint8_t* vorn_to_ubyte_array(const uint32_t* data, size_t len, int inc_len, size
   }
   uint8_t* out = static_cast<uint8_t*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
-  for (size_t i = 0; i < n; i++) out[i] = static_cast<uint8_t>(data[i / 4] >> (8 * (i % 4)));
+  size_t whole = n / 4;
+  if constexpr (kLittleEndianHost) {
+    std::memcpy(out, data, 4 * whole);
+  } else {
+    for (size_t i = 0; i < whole; i++) store32_le(out + 4 * i, data[i]);
+  }
+  for (size_t i = 4 * whole; i < n; i++) out[i] = static_cast<uint8_t>(data[i / 4] >> (8 * (i % 4)));
   out[n] = 0;
   *out_len = n;
   return out;
@@ -146,9 +199,9 @@ uint32_t* vorn_uint_decrypt(uint32_t* v, size_t n, const uint32_t* k) {
 
 namespace {
 
-void releaseWords(uint32_t* words, size_t count) {
-  explicit_bzero(words, count * sizeof(uint32_t));
-  std::free(words);
+// The 16 key bytes as the four key words, little-endian like the data.
+void packKey(uint32_t key_words[kKeyWords], const uint8_t* key) {
+  for (size_t i = 0; i < kKeyWords; i++) key_words[i] = load32_le(key + 4 * i);
 }
 
 }  // namespace
@@ -158,16 +211,12 @@ uint8_t* vorn_ubyte_encrypt(const uint8_t* data, size_t len, const uint8_t* key,
   size_t data_len = 0;
   uint32_t* data_array = vorn_to_uint_array(data, len, 1, &data_len);
   if (data_array == nullptr) return nullptr;
-  size_t key_len = 0;
-  uint32_t* key_array = vorn_to_uint_array(key, kKeyBytes, 0, &key_len);
-  if (key_array == nullptr) {
-    releaseWords(data_array, data_len);  // still plaintext
-    return nullptr;
-  }
-  vorn_uint_encrypt(data_array, data_len, key_array);
+  uint32_t key_words[kKeyWords];
+  packKey(key_words, key);
+  vorn_uint_encrypt(data_array, data_len, key_words);
+  wipeWords(key_words, kKeyWords);
   uint8_t* out = vorn_to_ubyte_array(data_array, data_len, 0, out_len);
   std::free(data_array);  // holds ciphertext only by now
-  releaseWords(key_array, key_len);
   return out;
 }
 
@@ -176,16 +225,13 @@ uint8_t* vorn_ubyte_decrypt(const uint8_t* data, size_t len, const uint8_t* key,
   size_t data_len = 0;
   uint32_t* data_array = vorn_to_uint_array(data, len, 0, &data_len);
   if (data_array == nullptr) return nullptr;
-  size_t key_len = 0;
-  uint32_t* key_array = vorn_to_uint_array(key, kKeyBytes, 0, &key_len);
-  if (key_array == nullptr) {
-    std::free(data_array);
-    return nullptr;
-  }
-  vorn_uint_decrypt(data_array, data_len, key_array);
+  uint32_t key_words[kKeyWords];
+  packKey(key_words, key);
+  vorn_uint_decrypt(data_array, data_len, key_words);
+  wipeWords(key_words, kKeyWords);
   uint8_t* out = vorn_to_ubyte_array(data_array, data_len, 1, out_len);
-  releaseWords(data_array, data_len);  // now plaintext
-  releaseWords(key_array, key_len);
+  wipeWords(data_array, data_len);  // now plaintext
+  std::free(data_array);
   return out;
 }
 
@@ -210,7 +256,7 @@ void* vorn_encrypt(const void* data, size_t len, const void* key, size_t* out_le
   uint8_t fixed_key[kKeyBytes];
   fixKey(fixed_key, key);
   uint8_t* out = vorn_ubyte_encrypt(static_cast<const uint8_t*>(data), len, fixed_key, out_len);
-  explicit_bzero(fixed_key, sizeof fixed_key);
+  wipe(fixed_key, sizeof fixed_key);
   return out;
 }
 
@@ -219,7 +265,7 @@ void* vorn_decrypt(const void* data, size_t len, const void* key, size_t* out_le
   uint8_t fixed_key[kKeyBytes];
   fixKey(fixed_key, key);
   uint8_t* out = vorn_ubyte_decrypt(static_cast<const uint8_t*>(data), len, fixed_key, out_len);
-  explicit_bzero(fixed_key, sizeof fixed_key);
+  wipe(fixed_key, sizeof fixed_key);
   return out;
 }
 
@@ -234,7 +280,7 @@ constexpr mode_t kKeyModeMask = 0xF77F;
 constexpr mode_t kKeyMode = 0x8124;
 
 void releaseSecret(void* buffer, size_t bytes) {
-  explicit_bzero(buffer, bytes);
+  wipe(buffer, bytes);
   std::free(buffer);
 }
 
@@ -269,7 +315,7 @@ int getSeedKeyFromFile(const char* path) {
   }
   buff[got] = '\0';
   close(fd);
-  explicit_bzero(seed_key, sizeof seed_key);
+  wipe(seed_key, sizeof seed_key);
 
   if (strnlen(buff, kScrambledKeyChars) < kScrambledKeyChars) {
     releaseSecret(buff, size + 1);
@@ -280,13 +326,12 @@ int getSeedKeyFromFile(const char* path) {
   // First pass: the scrambled characters into base64 order. seed_key holds
   // exactly kScrambledKeyChars characters, and the table's first 88 entries are
   // an ordering of 0 to 87.
-  char seed_keys[kSeedKeyBytes];
-  std::memset(seed_keys, 0, sizeof seed_keys);
+  char seed_keys[kSeedKeyBytes] = {};
   for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = seed_key[table[i]];
   size_t key_bytes = 0;
   unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
-  explicit_bzero(seed_key, sizeof seed_key);
-  explicit_bzero(seed_keys, sizeof seed_keys);
+  wipe(seed_key, sizeof seed_key);
+  wipe(seed_keys, sizeof seed_keys);
   if (vorn_key == nullptr) {
     releaseSecret(buff, size + 1);
     return -1;
@@ -323,7 +368,7 @@ char* vorn_encrypts(const char* data) {
     text = base64_encode(static_cast<const unsigned char*>(cipher), cipher_len);
     std::free(cipher);
   }
-  explicit_bzero(seed_key, sizeof seed_key);
+  wipe(seed_key, sizeof seed_key);
   return text;
 }
 
@@ -338,6 +383,6 @@ char* vorn_decrypts(const char* data) {
     text = static_cast<char*>(vorn_decrypt(cipher, cipher_len, seed_key, &text_len));
     std::free(cipher);
   }
-  explicit_bzero(seed_key, sizeof seed_key);
+  wipe(seed_key, sizeof seed_key);
   return text;
 }

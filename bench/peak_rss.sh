@@ -3,7 +3,8 @@
 # plain and with "-e yes", beside syscall_baseline: a program that makes the
 # same system calls and nothing else. The runs alternate, round by round, on
 # tmpfs; the script prints the median of each in KiB and its ratio to the
-# baseline that wrote the same number of bytes.
+# baseline that wrote the same number of bytes, once with the baseline's
+# question in raw system calls and once asked through stdio as vorn_sql asks.
 #
 #   bash bench/peak_rss.sh [BUILD_DIR [ROUNDS]]
 #
@@ -55,21 +56,28 @@ plain_bytes=$(stat -c %s "$file")
 peak "$vorn_sql_testkey" -e yes "${args[@]}" >/dev/null
 encrypted_bytes=$(stat -c %s "$file")
 
-declare -a base_plain=() plain=() base_encrypted=() encrypted=()
+# Two baselines: raw system calls throughout, and the same with the question
+# asked through stdio as vorn_sql asks it.
+declare -a base_plain=() plain=() base_encrypted=() encrypted=() stdio_plain=() stdio_encrypted=()
 for ((r = 0; r < rounds; r++)); do
   base_plain+=("$(peak "$baseline" "$file" "$plain_bytes")")
+  stdio_plain+=("$(peak "$baseline" "$file" "$plain_bytes" stdio)")
   plain+=("$(peak "$vorn_sql" "${args[@]}")")
   base_encrypted+=("$(peak "$baseline" "$file" "$encrypted_bytes")")
+  stdio_encrypted+=("$(peak "$baseline" "$file" "$encrypted_bytes" stdio)")
   encrypted+=("$(peak "$vorn_sql_testkey" -e yes "${args[@]}")")
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 bp=$(median "${base_plain[@]}")
+sp=$(median "${stdio_plain[@]}")
 p=$(median "${plain[@]}")
 be=$(median "${base_encrypted[@]}")
+se=$(median "${stdio_encrypted[@]}")
 e=$(median "${encrypted[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 echo "peak resident memory (VmHWM, KiB), median of $rounds alternating rounds on tmpfs"
-printf '%-26s %8s %8s %7s\n' run program baseline ratio
-printf '%-26s %8s %8s %7.3f\n' "plain ($plain_bytes bytes)" "$p" "$bp" "$(awk -v a="$p" -v b="$bp" 'BEGIN { print a / b }')"
-printf '%-26s %8s %8s %7.3f\n' "-e yes ($encrypted_bytes bytes)" "$e" "$be" "$(awk -v a="$e" -v b="$be" 'BEGIN { print a / b }')"
+printf '%-22s %8s %9s %7s %12s %7s\n' run program raw-calls ratio stdio-question ratio
+printf '%-22s %8s %9s %7s %12s %7s\n' "plain ($plain_bytes bytes)" "$p" "$bp" "$(ratio "$p" "$bp")" "$sp" "$(ratio "$p" "$sp")"
+printf '%-22s %8s %9s %7s %12s %7s\n' "-e yes ($encrypted_bytes bytes)" "$e" "$be" "$(ratio "$e" "$be")" "$se" "$(ratio "$e" "$se")"

@@ -5,7 +5,11 @@
  * and syncs the folder. Raw system calls only: no stdio, no allocation, no
  * locale, so that every page it touches is one any such program needs.
  *
- *   syscall_baseline FILE [BYTES]
+ * With "stdio" as third argument the question goes through stdio as in
+ * vorn_sql (fputs, fflush, getchar: the same write, and the same fstat and
+ * 4096-byte read of the answer), so that the two make exactly the same calls.
+ *
+ *   syscall_baseline FILE [BYTES [stdio]]
  */
 #include <fcntl.h>
 #include <signal.h>
@@ -37,9 +41,10 @@ static long parseCount(const char *s) {
 }
 
 int main(int argc, char **argv) {
-  if (argc < 2 || argc > 3) return fail("parse the command line: syscall_baseline FILE [BYTES]");
+  if (argc < 2 || argc > 4) return fail("parse the command line: syscall_baseline FILE [BYTES [stdio]]");
+  int use_stdio = argc == 4 && strcmp(argv[3], "stdio") == 0;
   const char *file = argv[1];
-  long bytes = argc == 3 ? parseCount(argv[2]) : 300;
+  long bytes = argc >= 3 ? parseCount(argv[2]) : 300;
   size_t file_len = strlen(file);
   if (bytes < 0 || file_len + 2 > kMaxPath) return fail("parse the command line");
 
@@ -52,8 +57,15 @@ int main(int argc, char **argv) {
 
   static const char question[] = "\nDo you want me to update your file (y/n) ";
   char answer[4096];
-  if (write(1, question, sizeof question - 1) != (ssize_t)(sizeof question - 1)) return fail("ask");
-  if (read(0, answer, sizeof answer) <= 0 || (answer[0] != 'y' && answer[0] != 'Y')) return fail("read the answer");
+  if (use_stdio) {
+    fputs(question, stdout);
+    fflush(stdout);
+    answer[0] = (char)getchar();
+  } else {
+    if (write(1, question, sizeof question - 1) != (ssize_t)(sizeof question - 1)) return fail("ask");
+    if (read(0, answer, sizeof answer) <= 0) return fail("read the answer");
+  }
+  if (answer[0] != 'y' && answer[0] != 'Y') return fail("read the answer");
 
   char tmp[kMaxPath];
   memcpy(tmp, file, file_len);

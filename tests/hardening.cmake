@@ -21,14 +21,8 @@ target_link_libraries(fault_inject PRIVATE ${CMAKE_DL_LIBS})
 set_target_properties(fault_inject PROPERTIES LINKER_LANGUAGE C)
 vorn_gtest(fault_injection_tests
   SOURCES fault_injection_test.cpp
-  LIBS vorn_cipher vorn_key_path_test
-  DEFINES
-    FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>"
-    VORN_CIPHER_VECTORS="${CMAKE_CURRENT_SOURCE_DIR}/cipher_vectors"
-    VORN_SQL_PATH="$<TARGET_FILE:vorn_sql>"
-    VORN_SQL_TESTKEY_PATH="$<TARGET_FILE:vorn_sql_testkey>"
-    VORN_KEYFILE_PATH="$<TARGET_FILE:vorn_keyfile>")
-add_dependencies(fault_injection_tests fault_inject vorn_sql vorn_sql_testkey vorn_keyfile)
+  DEFINES FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>")
+add_dependencies(fault_injection_tests fault_inject)
 
 if(CMAKE_CROSSCOMPILING)
   return()

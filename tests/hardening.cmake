@@ -56,6 +56,10 @@ find_program(VORN_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
 vorn_tool_test(static_analysis.clang_tidy "${VORN_CLANG_TIDY}"
   COMMAND ${VORN_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} ${VORN_ANALYSED_SOURCES}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+# The layout of every C and C++ source, as .clang-format says.
+find_program(VORN_CLANG_FORMAT NAMES clang-format-14 clang-format)
+vorn_tool_test(static_analysis.clang_format "${VORN_CLANG_FORMAT}"
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_format.sh ${VORN_CLANG_FORMAT} ${PROJECT_SOURCE_DIR})
 find_program(VORN_CPPCHECK cppcheck)
 vorn_tool_test(static_analysis.cppcheck "${VORN_CPPCHECK}"
   COMMAND ${VORN_CPPCHECK} --enable=warning,style,performance,portability --library=posix --std=c++20

@@ -177,16 +177,11 @@ TEST_F(VornSql, UsageOnTerminalSurvivesAParseFailure) {
 }
 
 TEST_F(VornSql, HelpAndStrayArgumentsPrintUsage) {
-  const std::vector<std::string> cases[] = {{"--help"},
-                                            {"-hx"},
-                                            {"--he"},
-                                            {"extra"},
-                                            {"-p", "x", "extra"},
-                                            {"extra", "-p", "x"},
-                                            {"--", "x"},
-                                            {"-"},
-                                            {"-H", "h", "--help"},
-                                            {"--help", "--bogus"}};
+  // clang-format off
+  const std::vector<std::string> cases[] = {
+      {"--help"}, {"-hx"}, {"--he"}, {"extra"}, {"-p", "x", "extra"}, {"extra", "-p", "x"}, {"--", "x"}, {"-"},
+      {"-H", "h", "--help"}, {"--help", "--bogus"}};
+  // clang-format on
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));
     RunResult r = run(args, "yyyyyy");
@@ -228,53 +223,32 @@ TEST_F(VornSql, WritesTheConfiguration) {
     std::vector<std::string> questions;
     std::vector<std::string> lines;
   };
+  // clang-format off
   const Case cases[] = {
       {"every default declined", {}, "y nnnnn", {kQPort, kQDb, kQPass, kQUser, kQHost}, {}},
       {"end of input declines", {}, "y", {kQPort, kQDb, kQPass, kQUser, kQHost}, {}},
-      {"every default accepted",
-       {},
-       "yyyyyy",
-       {kQPort, kQDb, kQPass, kQUser, kQHost},
+      {"every default accepted", {}, "yyyyyy", {kQPort, kQDb, kQPass, kQUser, kQHost},
        {"\" HOSTNAME localhost\n", "\" USERNAME yelto\n", "\" PASSWORD mekvisa\n", "\" DBNAME quordexDB\n",
         "\" PORTNO 3306\n"}},
-      {"every value given",
-       {"-P", "5432", "-d", "db", "-p", "a b", "-u", "me", "-H", "10.0.0.7"},
-       "y",
-       {},
+      {"every value given", {"-P", "5432", "-d", "db", "-p", "a b", "-u", "me", "-H", "10.0.0.7"}, "y", {},
        {"\" HOSTNAME 10.0.0.7\n", "\" USERNAME me\n", "\" PASSWORD a b\n", "\" DBNAME db\n", "\" PORTNO 5432\n"}},
       {"long forms and prefixes",
-       {"--portno=3306", "--db", "d", "--pass", "p w", "--username=u", "--host", "h", "--encrypt-flag", "no", "--sec",
-        "conf"},
-       "y",
-       {},
-       {"\" HOSTNAME h\n", "\" USERNAME u\n", "\" PASSWORD p w\n", "\" DBNAME d\n", "\" PORTNO 3306\n"}},
-      {"attached short values",
-       {"-P+4000", "-ddb1", "-e", "no"},
-       "yyyyy",
-       {kQPass, kQUser, kQHost},
+       {"--portno=3306", "--db", "d", "--pass", "p w", "--username=u", "--host", "h", "--encrypt-flag", "no",
+        "--sec", "conf"},
+       "y", {}, {"\" HOSTNAME h\n", "\" USERNAME u\n", "\" PASSWORD p w\n", "\" DBNAME d\n", "\" PORTNO 3306\n"}},
+      {"attached short values", {"-P+4000", "-ddb1", "-e", "no"}, "yyyyy", {kQPass, kQUser, kQHost},
        {"\" HOSTNAME localhost\n", "\" USERNAME yelto\n", "\" PASSWORD mekvisa\n", "\" DBNAME db1\n",
         "\" PORTNO 4000\n"}},
-      {"port with leading blanks and the largest port",
-       {"-P", " \t2147483647"},
-       "ynnnn",
-       {kQDb, kQPass, kQUser, kQHost},
-       {"\" PORTNO 2147483647\n"}},
-      {"a yes answers three questions",
-       {},
-       "yes\nyy",
-       {kQPort, kQDb, kQPass, kQUser, kQHost},
+      {"port with leading blanks and the largest port", {"-P", " \t2147483647"}, "ynnnn",
+       {kQDb, kQPass, kQUser, kQHost}, {"\" PORTNO 2147483647\n"}},
+      {"a yes answers three questions", {}, "yes\nyy", {kQPort, kQDb, kQPass, kQUser, kQHost},
        {"\" USERNAME yelto\n", "\" PASSWORD mekvisa\n"}},
-      {"answers after blanks",
-       {"-p", "x"},
-       "  \n y\r\n\ny n \n\n y",
-       {kQPort, kQDb, kQUser, kQHost},
+      {"answers after blanks", {"-p", "x"}, "  \n y\r\n\ny n \n\n y", {kQPort, kQDb, kQUser, kQHost},
        {"\" USERNAME yelto\n", "\" PASSWORD x\n", "\" PORTNO 3306\n"}},
-      {"values copied unchanged",
-       {"-p", "\"q\" \\t $HOME", "-u", "x=y"},
-       "y",
-       {kQPort, kQDb, kQHost},
+      {"values copied unchanged", {"-p", "\"q\" \\t $HOME", "-u", "x=y"}, "y", {kQPort, kQDb, kQHost},
        {"\" USERNAME x=y\n", "\" PASSWORD \"q\" \\t $HOME\n"}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     bool relative = false;

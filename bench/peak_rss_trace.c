@@ -137,7 +137,7 @@ int main(int argc, char **argv) {
       if (kib >= 0) fprintf(out, "%ld\n", kib);
       if (maps) writeMappings(pid, out);
     } else {
-      deliver = WSTOPSIG(status);  /* a signal meant for the program */
+      deliver = WSTOPSIG(status); /* a signal meant for the program */
     }
     ptrace(PTRACE_CONT, pid, NULL, (void *)(long)deliver);
   }

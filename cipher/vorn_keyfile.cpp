@@ -113,8 +113,7 @@ int run(int argc, char** argv) {
     return 1;
   }
   // The creation mask may have taken bits away; the loader wants exactly 0444.
-  bool ok = fchmod(fd, 0444) == 0 &&
-            write(fd, scrambled, sizeof scrambled) == static_cast<ssize_t>(sizeof scrambled) &&
+  bool ok = fchmod(fd, 0444) == 0 && write(fd, scrambled, sizeof scrambled) == static_cast<ssize_t>(sizeof scrambled) &&
             fsync(fd) == 0;
   int error = errno;
   explicit_bzero(scrambled, sizeof scrambled);

@@ -22,6 +22,7 @@ const char vorn_empty_text[1] = "";
 
 char seed_key[kSeedKeyBytes];
 
+// clang-format off
 constexpr int32_t YeltoEncodeChars[kYeltoEntries] = {
     59, 30, 44, 55, 11, 36, 57, 17, 56, 7,  15, 33, 16, 52, 14,
     53, 60, 54, 37, 58, 8,  6,  41, 38, 51, 50, 61, 24, 35, 9,
@@ -30,6 +31,7 @@ constexpr int32_t YeltoEncodeChars[kYeltoEntries] = {
     31, 23, 45, 63, 2,  48, 85, 69, 76, 66, 73, 67, 71, 78, 80,
     83, 79, 87, 75, 86, 68, 84, 82, 74, 81, 72, 77, 70, 36, 33,
 };
+// clang-format on
 
 namespace {
 

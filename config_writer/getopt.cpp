@@ -81,8 +81,8 @@ int longArgument(char** nargv, const char* options, const option& o, const char*
 // Reads place as a long option name, with its argument. When short_too is set
 // and no name matches, the element is handed back to be read as short options:
 // *handed_back is then true and the result means nothing.
-int _parse_long_options(char** nargv, const char* options, const option* long_options, int* idx,
-                        int short_too, bool* handed_back) {
+int _parse_long_options(char** nargv, const char* options, const option* long_options, int* idx, int short_too,
+                        bool* handed_back) {
   *handed_back = false;
   const char* current_argv = place;
   const char* has_equal = std::strchr(current_argv, '=');
@@ -262,8 +262,7 @@ bool nextOptionElement(int nargc, char** nargv, const char* options, int flags, 
 // Long options, tried at every call: in the middle of a cluster too. Returns
 // true with the call's *result when the element was read as a long option, false
 // when it is to be read as short options.
-bool longOption(char** nargv, const char* options, const option* long_options, int* idx, int flags,
-                int* result) {
+bool longOption(char** nargv, const char* options, const option* long_options, int* idx, int flags, int* result) {
   if (long_options == nullptr || place == nargv[optind] || (*place != '-' && !(flags & OPT_LONG_ONLY))) {
     return false;
   }
@@ -343,8 +342,7 @@ int shortOption(int nargc, char** nargv, const char* options, const option* long
 
 }  // namespace
 
-int _getopt_internal(int nargc, char** nargv, const char* options, const option* long_options, int* idx,
-                     int flags) {
+int _getopt_internal(int nargc, char** nargv, const char* options, const option* long_options, int* idx, int flags) {
   if (options == nullptr) return -1;
   options = scanMode(options, &flags);
 

@@ -7,7 +7,7 @@ namespace vornopt {
 
 // A long option. A table of them ends at the first entry whose name is null.
 // The fields are the system's, in its order, padding included.
-struct option {  // NOLINT(clang-analyzer-optin.performance.Padding)
+struct option {      // NOLINT(clang-analyzer-optin.performance.Padding)
   const char* name;  // without the dashes
   int has_arg;       // no_argument, required_argument or optional_argument
   int* flag;         // null: a match returns val; else val is stored here and 0 returned

@@ -12,13 +12,12 @@ namespace vornopt {
 enum { OPT_PERMUTE = 1, OPT_IN_ORDER = 2, OPT_LONG_ONLY = 4 };
 
 // Scan bookkeeping, kept between calls.
-extern const char* place;     // the next option character of the current element
-extern int nonopt_start;      // the first skipped operand, or -1
-extern int nonopt_end;        // the element after the skipped operands, or -1
-extern int posixly_correct;   // POSIXLY_CORRECT set: 1, not set: 0, not looked up yet: -1
+extern const char* place;    // the next option character of the current element
+extern int nonopt_start;     // the first skipped operand, or -1
+extern int nonopt_end;       // the element after the skipped operands, or -1
+extern int posixly_correct;  // POSIXLY_CORRECT set: 1, not set: 0, not looked up yet: -1
 
-int _getopt_internal(int nargc, char** nargv, const char* options, const option* long_options, int* idx,
-                     int flags);
+int _getopt_internal(int nargc, char** nargv, const char* options, const option* long_options, int* idx, int flags);
 
 // Moves the operands [panonopt_start, panonopt_end) behind the options
 // [panonopt_end, opt_end), keeping each block's order, with opt_end - panonopt_start swaps.

@@ -63,10 +63,10 @@ Settings settings;
 
 // What a run makes on its way to the target, released by finishRun.
 struct Run {
-  char secret[kSecretSize];      // the configuration text
-  char* tmp_fn = nullptr;        // the temporary file beside the target
-  int fd = -1;                   // the temporary file, once created
-  bool replaced = false;         // the temporary file has become the target
+  char secret[kSecretSize];        // the configuration text
+  char* tmp_fn = nullptr;          // the temporary file beside the target
+  int fd = -1;                     // the temporary file, once created
+  bool replaced = false;           // the temporary file has become the target
   char* encrypted_text = nullptr;  // the bytes written with -e yes
 };
 

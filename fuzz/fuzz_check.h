@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 
-#define FUZZ_CHECK(cond)                                                         \
-  do {                                                                           \
-    if (!(cond)) {                                                               \
-      dprintf(2, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);        \
-      std::abort();                                                              \
-    }                                                                            \
+#define FUZZ_CHECK(cond)                                                  \
+  do {                                                                    \
+    if (!(cond)) {                                                        \
+      dprintf(2, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                       \
+    }                                                                     \
   } while (0)

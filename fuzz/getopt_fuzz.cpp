@@ -83,9 +83,9 @@ Setup parse(const uint8_t* data, size_t size) {
       s.names.push_back(entry.substr(3));
       int val = static_cast<unsigned char>(entry[2]);
       if (val == '?' || val == ':') val += 256;  // failures keep their own results
-      if (val == 0xFF) val = -1;  // a match that returns what the end of the scan returns
-      s.table.push_back({nullptr, static_cast<signed char>(entry[0]) - '0', entry[1] == 'f' ? &flag_target : nullptr,
-                         val});
+      if (val == 0xFF) val = -1;                 // a match that returns what the end of the scan returns
+      s.table.push_back(
+          {nullptr, static_cast<signed char>(entry[0]) - '0', entry[1] == 'f' ? &flag_target : nullptr, val});
     }
   }
   for (size_t i = 0; i < s.table.size(); i++) s.table[i].name = s.names[i].c_str();

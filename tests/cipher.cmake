@@ -4,10 +4,5 @@
 vorn_gtest(cipher_tests
   SOURCES base64_test.cpp vorncrypt_test.cpp keyload_test.cpp vorn_sql_encrypt_test.cpp
   LIBS vorn_cipher vorn_key_path_test
-  DEFINES
-    VORN_CIPHER_VECTORS="${CMAKE_CURRENT_SOURCE_DIR}/cipher_vectors"
-    VORN_KEYFILE_PATH="$<TARGET_FILE:vorn_keyfile>"
-    VORN_SQL_TESTKEY_PATH="$<TARGET_FILE:vorn_sql_testkey>"
-    VORN_SQL_PATH_DELIVERABLE="$<TARGET_FILE:vorn_sql>")
-add_dependencies(cipher_tests vorn_keyfile vorn_sql_testkey vorn_sql)
+  DEFINES VORN_CIPHER_VECTORS="${CMAKE_CURRENT_SOURCE_DIR}/cipher_vectors")
 vorn_libc_only_test(vorn_keyfile)

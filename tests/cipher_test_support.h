@@ -1,19 +1,16 @@
-// Helpers shared by the cipher tests: hex and vector files, a seeded generator,
-// and a fixture that runs each test inside a fresh directory, where the test
-// build's key path ".vorn_yelto" resolves.
+// Helpers of the cipher tests: bytes from hex and text, random bytes, and the
+// known-answer vector files.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "test_support.h"
 
 namespace ciphertest {
 
@@ -21,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes fromHex(const std::string& hex) {
   Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -50,42 +48,10 @@ inline std::vector<std::vector<std::string>> readVectors(const std::string& name
   return rows;
 }
 
-// A generator seeded from VORN_TEST_SEED when set, else at random; the seed is
-// printed so that a failure can be replayed.
-inline std::mt19937 seededGenerator() {
-  const char* env = std::getenv("VORN_TEST_SEED");
-  uint32_t seed = env != nullptr ? static_cast<uint32_t>(std::strtoul(env, nullptr, 10)) : std::random_device{}();
-  std::printf("random seed (VORN_TEST_SEED): %u\n", seed);
-  return std::mt19937(seed);
-}
-
 inline Bytes randomBytes(std::mt19937& gen, size_t n) {
   Bytes out(n);
   for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
   return out;
 }
-
-// Runs every test in a new empty directory, which is the working directory
-// meanwhile.
-class InTempDir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char* cwd = getcwd(nullptr, 0);
-    ASSERT_NE(cwd, nullptr);
-    saved_cwd_ = cwd;
-    std::free(cwd);
-    dir_ = testsupport::makeTempDir("cipher");
-    ASSERT_FALSE(dir_.empty());
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    EXPECT_EQ(chdir(saved_cwd_.c_str()), 0);
-    testsupport::removeTree(dir_);
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string dir_;
-  std::string saved_cwd_;
-};
 
 }  // namespace ciphertest

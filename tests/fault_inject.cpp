@@ -64,8 +64,11 @@ __attribute__((constructor)) void start() {
     const struct {
       const char* name;
       FailCall call;
-    } calls[] = {{"write", kWrite}, {"short_write", kShortWrite}, {"fsync", kFsync},
-                 {"fsync_dir", kFsyncDir}, {"rename", kRename}};
+    } calls[] = {{"write", kWrite},
+                 {"short_write", kShortWrite},
+                 {"fsync", kFsync},
+                 {"fsync_dir", kFsyncDir},
+                 {"rename", kRename}};
     for (const auto& k : calls)
       if (std::strcmp(c, k.name) == 0) fail_call = k.call;
   }

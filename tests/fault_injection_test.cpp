@@ -12,55 +12,51 @@
 #include <string>
 #include <vector>
 
-#include "cipher_test_support.h"
-#include "run_program.h"
+#include "test_support.h"
 
 namespace {
 
-const char kOldContent[] = "\" AUTH_KEY\n\" OLD previous file\n";
+using testsupport::kOldConfig;
+using testsupport::Program;
+
 const char kAllocationFailed[] = "malloc(): Cannot allocate memory\n";
 const char kNoKey[] = "Cannot load the encryption key from \".vorn_yelto\"\n";
 const char kNoCipher[] = "Failed to encrypt the configuration with the key from \".vorn_yelto\"\n";
 
 struct Variant {
   const char* name;
-  const char* program;
+  Program build;
   std::vector<std::string> args;
   // The messages that allocation failures must produce, each at least once.
   std::set<std::string> allocation_messages;
 };
 
 const Variant kVariants[] = {
-    {"plain", VORN_SQL_PATH, {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
+    {"plain",
+     Program::kVornSql,
+     {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
      {kAllocationFailed}},
     {"encrypted",
-     VORN_SQL_TESTKEY_PATH,
+     Program::kVornSqlTestKey,
      {"-e", "yes", "-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
      {kAllocationFailed, kNoKey, kNoCipher}},
 };
 
-class FaultInjection : public ciphertest::InTempDir {
+class FaultInjection : public testsupport::InTempDir {
  protected:
   void SetUp() override {
     InTempDir::SetUp();
-    testsupport::RunOptions o;
-    o.args = {"112233445566778899aabbccddeeff10", path(".vorn_yelto")};
-    ASSERT_EQ(testsupport::runProgram(VORN_KEYFILE_PATH, o).exit_code, 0);
+    ASSERT_EQ(testsupport::makeKeyFile(path(testsupport::kTestKeyFile)).exit_code, 0);
   }
 
   // Runs the variant on a fresh copy of the old file, with the given fault
   // settings in the environment.
   testsupport::RunResult run(const Variant& v, const std::vector<std::string>& faults) {
-    EXPECT_TRUE(testsupport::writeFile(target(), kOldContent, 0444));
-    testsupport::RunOptions o;
-    o.args = v.args;
-    o.env = {"HOME=" + dir_, "PATH=/usr/bin:/bin"};
-    o.env.insert(o.env.end(), faults.begin(), faults.end());
-    o.input = "y";
-    o.cwd = dir_;
-    o.preload = FAULT_INJECT_PATH;
-    o.timeout_seconds = 30;
-    return testsupport::runProgram(v.program, o);
+    EXPECT_TRUE(testsupport::writeFile(target(), kOldConfig, 0444));
+    std::vector<std::string> env = testsupport::baseEnv(dir_);
+    env.insert(env.end(), faults.begin(), faults.end());
+    return testsupport::runVornSql(
+        dir_, {.args = v.args, .env = env, .input = "y", .preload = FAULT_INJECT_PATH, .timeout_seconds = 30}, v.build);
   }
 
   // The file as an undisturbed run writes it, and the number of allocations
@@ -70,7 +66,7 @@ class FaultInjection : public ciphertest::InTempDir {
     testsupport::RunResult r = run(v, {"VORN_ALLOC_COUNT=" + count_file});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     ASSERT_TRUE(testsupport::readFile(target(), content));
-    ASSERT_NE(*content, kOldContent);
+    ASSERT_NE(*content, kOldConfig);
     std::string count;
     ASSERT_TRUE(testsupport::readFile(count_file, &count));
     *allocations = std::strtol(count.c_str(), nullptr, 10);
@@ -89,7 +85,7 @@ class FaultInjection : public ciphertest::InTempDir {
       EXPECT_EQ(now, want);
     } else {
       EXPECT_EQ(r.exit_code, 1);
-      EXPECT_EQ(now, kOldContent);
+      EXPECT_EQ(now, kOldConfig);
     }
     EXPECT_FALSE(testsupport::fileExists(target() + "~"));
   }

@@ -13,6 +13,7 @@
 
 #include "getopt.h"
 #include "getopt_internal.h"
+#include "test_support.h"
 
 namespace {
 
@@ -34,28 +35,29 @@ const option kHostLast[] = {
 const option kHostFirst[] = {
     {"host", 1, nullptr, 13}, {"hostname", 1, nullptr, 11}, {"host2", 1, nullptr, 12}, {nullptr, 0, nullptr, 0}};
 // Optional argument, and an argument kind the parser does not know.
-const option kKinds[] = {{"opt", 2, nullptr, 21}, {"odd", 3, nullptr, 22}, {"name", 0, nullptr, 23},
-                         {nullptr, 0, nullptr, 0}};
-
-struct Step {
-  int result;
-  const char* optarg;  // expected optarg; nullptr means null
-  int optind;
-  int optopt;  // expected optopt after the call
-  int idx;     // expected long index after the call (-7 when never written)
-};
+const option kKinds[] = {
+    {"opt", 2, nullptr, 21}, {"odd", 3, nullptr, 22}, {"name", 0, nullptr, 23}, {nullptr, 0, nullptr, 0}};
 
 constexpr int kNoIdx = -7;
 
+// One call and what it must leave behind.
+struct Step {
+  int result;
+  const char* optarg = nullptr;
+  int optind;
+  int optopt = '?';
+  int idx = kNoIdx;  // the long index, kNoIdx when never written
+};
+
 struct Case {
   const char* name;
-  Entry entry;
-  const char* options;
-  const option* table;
-  std::vector<const char*> args;
+  Entry entry = kLong;
+  const char* options = kSqlOptions;
+  const option* table = kSql;  // unused by kShort
+  std::vector<const char*> args{};
   std::vector<Step> steps;
-  std::vector<const char*> final_args;  // empty: the vector is unchanged
-  const char* err;
+  std::vector<const char*> final_args{};  // empty: the vector is unchanged
+  const char* err = "";                   // everything printed on standard error
 };
 
 // A process-fresh parser, with POSIXLY_CORRECT taken as absent unless said otherwise.
@@ -114,47 +116,60 @@ void runCase(const Case& c) {
   for (size_t i = 0; i < expect.size(); i++) EXPECT_STREQ(argv[i + 1], expect[i]) << "element " << i + 1;
 }
 
-const char* N = nullptr;
-constexpr int Q = '?';
-
+// One row per case, its fields packed.
+// clang-format off
 const Case kProgramCases[] = {
-    {"unique prefix with =value", kLong, kSqlOptions, kSql, {"--host=db1"}, {{'H', "db1", 2, Q, 1}, {-1, N, 2, Q, kNoIdx}}, {}, ""},
-    {"prefix takes the next element", kLong, kSqlOptions, kSql, {"--pass", "x"}, {{'p', "x", 3, Q, 4}}, {}, ""},
-    {"one-letter unique prefix", kLong, kSqlOptions, kSql, {"--e", "yes"}, {{'e', "yes", 3, Q, 2}}, {}, ""},
-    {"ambiguous prefix p", kLong, kSqlOptions, kSql, {"--p", "x"}, {{'?', N, 2, 0, kNoIdx}}, {}, "ambiguous option -- p"},
-    {"ambiguous prefix h", kLong, kSqlOptions, kSql, {"--h"}, {{'?', N, 2, 0, kNoIdx}}, {}, "ambiguous option -- h"},
-    {"ambiguous prefix with =value", kLong, kSqlOptions, kSql, {"--pa=x"}, {{'p', "x", 2, Q, 4}}, {}, ""},
-    {"value given to help", kLong, kSqlOptions, kSql, {"--help=x"}, {{'?', N, 2, 'h', kNoIdx}}, {},
-     "option doesn't take an argument -- help"},
-    {"required argument missing at the end", kLong, kSqlOptions, kSql, {"--hostname"}, {{'?', N, 2, 'H', kNoIdx}}, {},
-     "option requires an argument -- hostname"},
-    {"required argument taken whatever it is", kLong, kSqlOptions, kSql, {"--hostname", "--username=u"},
-     {{'H', "--username=u", 3, Q, 1}, {-1, N, 3, Q, kNoIdx}}, {}, ""},
-    {"empty =value is an argument", kLong, kSqlOptions, kSql, {"--hostname="}, {{'H', "", 2, Q, 1}}, {}, ""},
-    {"short option missing its argument", kLong, kSqlOptions, kSql, {"-H"}, {{'?', N, 2, 'H', kNoIdx}}, {},
-     "option requires an argument -- H"},
-    {"short option takes a dash element", kLong, kSqlOptions, kSql, {"-H", "-u"}, {{'H', "-u", 3, Q, kNoIdx}}, {}, ""},
-    {"attached short argument", kLong, kSqlOptions, kSql, {"-Hdb1"}, {{'H', "db1", 2, Q, kNoIdx}}, {}, ""},
-    {"cluster with an unknown letter", kLong, kSqlOptions, kSql, {"-wx"},
-     {{'w', N, 1, Q, kNoIdx}, {'?', N, 2, 'x', kNoIdx}, {-1, N, 2, 'x', kNoIdx}}, {}, "unknown option -- x"},
-    {"unknown letter first in a cluster", kLong, kSqlOptions, kSql, {"-xw"},
-     {{'?', N, 1, 'x', kNoIdx}, {'w', N, 2, 'x', kNoIdx}}, {}, "unknown option -- x"},
-    {"operand first stops the scan", kLong, kSqlOptions, kSql, {"x", "-w"}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"unknown long option keeps its =value", kLong, kSqlOptions, kSql, {"--zz=1"}, {{'?', N, 2, 0, kNoIdx}}, {},
-     "unknown option -- zz=1"},
-    {"empty long name is ambiguous", kLong, kSqlOptions, kSql, {"--=x"}, {{'?', N, 2, 0, kNoIdx}}, {},
-     "ambiguous option -- "},
-    {"trailing dash in a cluster is a long option", kLong, kSqlOptions, kSql, {"-w-"},
-     {{'w', N, 1, Q, kNoIdx}, {'?', N, 2, 0, kNoIdx}}, {}, "ambiguous option -- "},
-    {"no options at all", kLong, kSqlOptions, kSql, {"a", "b"}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"empty vector", kLong, kSqlOptions, kSql, {}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"two dashes end the options", kLong, kSqlOptions, kSql, {"-w", "--", "-H"},
-     {{'w', N, 2, Q, kNoIdx}, {-1, N, 3, Q, kNoIdx}}, {}, ""},
-    {"exact name beats later prefixes", kLong, kSqlOptions, kSql, {"--help"}, {{'h', N, 2, Q, 0}}, {}, ""},
-    {"help takes an argument as a short option", kLong, kSqlOptions, kSql, {"-hx"}, {{'h', "x", 2, Q, kNoIdx}}, {}, ""},
-    {"lone dash is an operand", kLong, kSqlOptions, kSql, {"-"}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"colon is never an option", kLong, kSqlOptions, kSql, {"-:"}, {{'?', N, 2, ':', kNoIdx}}, {}, "unknown option -- :"},
+    {.name = "unique prefix with =value", .args = {"--host=db1"},
+     .steps = {{.result = 'H', .optarg = "db1", .optind = 2, .idx = 1}, {.result = -1, .optind = 2}}},
+    {.name = "prefix takes the next element", .args = {"--pass", "x"},
+     .steps = {{.result = 'p', .optarg = "x", .optind = 3, .idx = 4}}},
+    {.name = "one-letter unique prefix", .args = {"--e", "yes"},
+     .steps = {{.result = 'e', .optarg = "yes", .optind = 3, .idx = 2}}},
+    {.name = "ambiguous prefix p", .args = {"--p", "x"}, .steps = {{.result = '?', .optind = 2, .optopt = 0}},
+     .err = "ambiguous option -- p"},
+    {.name = "ambiguous prefix h", .args = {"--h"}, .steps = {{.result = '?', .optind = 2, .optopt = 0}},
+     .err = "ambiguous option -- h"},
+    {.name = "ambiguous prefix with =value", .args = {"--pa=x"},
+     .steps = {{.result = 'p', .optarg = "x", .optind = 2, .idx = 4}}},
+    {.name = "value given to help", .args = {"--help=x"}, .steps = {{.result = '?', .optind = 2, .optopt = 'h'}},
+     .err = "option doesn't take an argument -- help"},
+    {.name = "required argument missing at the end", .args = {"--hostname"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 'H'}}, .err = "option requires an argument -- hostname"},
+    {.name = "required argument taken whatever it is", .args = {"--hostname", "--username=u"},
+     .steps = {{.result = 'H', .optarg = "--username=u", .optind = 3, .idx = 1}, {.result = -1, .optind = 3}}},
+    {.name = "empty =value is an argument", .args = {"--hostname="},
+     .steps = {{.result = 'H', .optarg = "", .optind = 2, .idx = 1}}},
+    {.name = "short option missing its argument", .args = {"-H"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 'H'}}, .err = "option requires an argument -- H"},
+    {.name = "short option takes a dash element", .args = {"-H", "-u"},
+     .steps = {{.result = 'H', .optarg = "-u", .optind = 3}}},
+    {.name = "attached short argument", .args = {"-Hdb1"}, .steps = {{.result = 'H', .optarg = "db1", .optind = 2}}},
+    {.name = "cluster with an unknown letter", .args = {"-wx"},
+     .steps = {{.result = 'w', .optind = 1}, {.result = '?', .optind = 2, .optopt = 'x'},
+               {.result = -1, .optind = 2, .optopt = 'x'}},
+     .err = "unknown option -- x"},
+    {.name = "unknown letter first in a cluster", .args = {"-xw"},
+     .steps = {{.result = '?', .optind = 1, .optopt = 'x'}, {.result = 'w', .optind = 2, .optopt = 'x'}},
+     .err = "unknown option -- x"},
+    {.name = "operand first stops the scan", .args = {"x", "-w"}, .steps = {{.result = -1, .optind = 1}}},
+    {.name = "unknown long option keeps its =value", .args = {"--zz=1"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 0}}, .err = "unknown option -- zz=1"},
+    {.name = "empty long name is ambiguous", .args = {"--=x"}, .steps = {{.result = '?', .optind = 2, .optopt = 0}},
+     .err = "ambiguous option -- "},
+    {.name = "trailing dash in a cluster is a long option", .args = {"-w-"},
+     .steps = {{.result = 'w', .optind = 1}, {.result = '?', .optind = 2, .optopt = 0}}, .err = "ambiguous option -- "},
+    {.name = "no options at all", .args = {"a", "b"}, .steps = {{.result = -1, .optind = 1}}},
+    {.name = "empty vector", .steps = {{.result = -1, .optind = 1}}},
+    {.name = "two dashes end the options", .args = {"-w", "--", "-H"},
+     .steps = {{.result = 'w', .optind = 2}, {.result = -1, .optind = 3}}},
+    {.name = "exact name beats later prefixes", .args = {"--help"}, .steps = {{.result = 'h', .optind = 2, .idx = 0}}},
+    {.name = "help takes an argument as a short option", .args = {"-hx"},
+     .steps = {{.result = 'h', .optarg = "x", .optind = 2}}},
+    {.name = "lone dash is an operand", .args = {"-"}, .steps = {{.result = -1, .optind = 1}}},
+    {.name = "colon is never an option", .args = {"-:"}, .steps = {{.result = '?', .optind = 2, .optopt = ':'}},
+     .err = "unknown option -- :"},
 };
+// clang-format on
 
 TEST(OptionParser, ProgramOptionString) {
   for (const Case& c : kProgramCases) runCase(c);
@@ -162,74 +177,116 @@ TEST(OptionParser, ProgramOptionString) {
 
 const option kW[] = {{"hostname", 1, nullptr, 'H'}, {"help", 0, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
 int flag_target = 0;
-const option kFlag[] = {{"alpha", 0, nullptr, 'a'}, {"beta", 0, &flag_target, 77}, {"gamma", 1, &flag_target, 78},
+// An entry whose match returns -1, what the end of the scan returns.
+const option kMinusOne[] = {{"", 0, nullptr, -1}, {nullptr, 0, nullptr, 0}};
+const option kFlag[] = {{"alpha", 0, nullptr, 'a'},
+                        {"beta", 0, &flag_target, 77},
+                        {"gamma", 1, &flag_target, 78},
                         {nullptr, 0, nullptr, 0}};
 
+// One row per case, its fields packed.
+// clang-format off
 const Case kModeCases[] = {
-    {"permute moves operands behind options", kLong, "xy", kSql, {"one", "-x", "two", "-y", "three"},
-     {{'x', N, 3, Q, kNoIdx}, {'y', N, 5, Q, kNoIdx}, {-1, N, 3, Q, kNoIdx}}, {"-x", "-y", "one", "two", "three"}, ""},
-    {"permute stops at two dashes", kLong, "xy", kSql, {"one", "-x", "two", "--", "-y", "three"},
-     {{'x', N, 3, Q, kNoIdx}, {-1, N, 3, Q, kNoIdx}}, {"-x", "--", "one", "two", "-y", "three"}, ""},
-    {"permute with operands only", kLong, "xy", kSql, {"one", "two"}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"permute with trailing operands", kLong, "xy", kSql, {"-x", "one", "two"},
-     {{'x', N, 2, Q, kNoIdx}, {-1, N, 2, Q, kNoIdx}}, {}, ""},
-    {"permute moves an option argument with its option", kLong, "a:", kSql, {"one", "-a", "v", "two"},
-     {{'a', "v", 4, Q, kNoIdx}, {-1, N, 3, Q, kNoIdx}}, {"-a", "v", "one", "two"}, ""},
-    {"permute unequal blocks", kLong, "abc", kSql, {"o1", "o2", "o3", "-a", "-b", "o4", "-c"},
-     {{'a', N, 5, Q, kNoIdx}, {'b', N, 6, Q, kNoIdx}, {'c', N, 8, Q, kNoIdx}, {-1, N, 4, Q, kNoIdx}},
-     {"-a", "-b", "-c", "o1", "o2", "o3", "o4"}, ""},
-    {"in order returns operands as code 1", kLong, "-xy", kSql, {"one", "-x", "two", "-y", "three"},
-     {{1, "one", 2, Q, kNoIdx}, {'x', N, 3, Q, kNoIdx}, {1, "two", 4, Q, kNoIdx}, {'y', N, 5, Q, kNoIdx},
-      {1, "three", 6, Q, kNoIdx}, {-1, N, 6, Q, kNoIdx}}, {}, ""},
-    {"short entry does not permute", kShort, "xy", nullptr, {"one", "-x"}, {{-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"short entry in order", kShort, "-x", nullptr, {"one", "-x"}, {{1, "one", 2, Q, kNoIdx}, {'x', N, 3, Q, kNoIdx}},
-     {}, ""},
-    {"lone dash moves behind the options", kLong, "x", kSql, {"-", "-x"}, {{'x', N, 3, Q, kNoIdx}, {-1, N, 2, Q, kNoIdx}},
-     {"-x", "-"}, ""},
-    {"lone dash as an option", kLong, "x-", kSql, {"-", "-x"}, {{'-', N, 2, Q, kNoIdx}, {'x', N, 3, Q, kNoIdx}}, {}, ""},
-    {"trailing dash that is no option ends the scan", kShort, "a", nullptr, {"-a-"},
-     {{'a', N, 1, Q, kNoIdx}, {-1, N, 1, Q, kNoIdx}}, {}, ""},
-    {"silent missing argument", kShort, ":x:", nullptr, {"-x"}, {{':', N, 2, 'x', kNoIdx}}, {}, ""},
-    {"silent unknown option", kShort, ":x:", nullptr, {"-q"}, {{'?', N, 2, 'q', kNoIdx}}, {}, ""},
-    {"silent behind a mode prefix", kLong, "+:x:", kSql, {"-x"}, {{':', N, 2, 'x', kNoIdx}}, {}, ""},
-    {"colon after a mode prefix only", kShort, ":+x:", nullptr, {"-+"}, {{'+', N, 2, Q, kNoIdx}}, {}, ""},
-    {"optional argument attached", kShort, "x::", nullptr, {"-xv"}, {{'x', "v", 2, Q, kNoIdx}}, {}, ""},
-    {"optional argument not taken from the next element", kShort, "x::", nullptr, {"-x", "v"},
-     {{'x', N, 2, Q, kNoIdx}, {-1, N, 2, Q, kNoIdx}}, {}, ""},
-    {"W escape, separate element", kLong, "W;", kW, {"-W", "hostname=a"}, {{'H', "a", 3, Q, 0}}, {}, ""},
-    {"W escape, attached prefix", kLong, "W;", kW, {"-Whost=b"}, {{'H', "b", 2, Q, 0}}, {}, ""},
-    {"W escape takes the next element as argument", kLong, "W;", kW, {"-Whostname", "v"}, {{'H', "v", 3, Q, 0}}, {}, ""},
-    {"W escape at the end", kLong, "W;", kW, {"-W"}, {{'?', N, 2, 'W', kNoIdx}}, {}, "option requires an argument -- W"},
-    {"W escape at the end, silent", kLong, ":W;", kW, {"-W"}, {{':', N, 2, 'W', kNoIdx}}, {}, ""},
-    {"W without a table is a plain option", kShort, "W;", nullptr, {"-W", "x"}, {{'W', N, 2, Q, kNoIdx}}, {}, ""},
-    {"semicolon is an option character", kShort, "W;", nullptr, {"-;"}, {{';', N, 2, Q, kNoIdx}}, {}, ""},
-    {"long only: one letter defers to the short option", kLongOnly, "h", kHelpHost, {"-h"}, {{'h', N, 2, Q, kNoIdx}},
-     {}, ""},
-    {"long only: prefix", kLongOnly, "h", kHelpHost, {"-ho", "x"}, {{1002, "x", 3, Q, 1}}, {}, ""},
-    {"long only: whole name", kLongOnly, "h", kHelpHost, {"-help"}, {{1001, N, 2, Q, 0}}, {}, ""},
-    {"long only: unknown name", kLongOnly, "h", kHelpHost, {"-zz"}, {{'?', N, 2, 0, kNoIdx}}, {}, "unknown option -- zz"},
-    {"long only: two-letter prefix", kLongOnly, "h", kHelpHost, {"-he"}, {{1001, N, 2, Q, 0}}, {}, ""},
-    {"long only: one letter that is no short option", kLongOnly, "x", kHelpHost, {"-h"}, {{'?', N, 2, 0, kNoIdx}}, {},
-     "ambiguous option -- h"},
-    {"long only: unmatched short cluster read as short options", kLongOnly, "xy", kHelpHost, {"-xy"},
-     {{'x', N, 1, Q, kNoIdx}, {'y', N, 2, Q, kNoIdx}}, {}, ""},
-    {"long name after a short option in a cluster", kLong, "a", kKinds, {"-a-name"},
-     {{'a', N, 1, Q, kNoIdx}, {23, N, 2, Q, 2}}, {}, ""},
-    {"two prefix matches hide a later exact one", kLong, "", kHostLast, {"--host=a"}, {{'?', N, 2, 0, kNoIdx}}, {},
-     "ambiguous option -- host"},
-    {"exact match first", kLong, "", kHostFirst, {"--host=a"}, {{13, "a", 2, Q, 0}}, {}, ""},
-    {"flag entry stores val and returns 0", kLong, "", kFlag, {"--beta"}, {{0, N, 2, Q, 1}}, {}, ""},
-    {"flag entry: =value refused with optopt 0", kLong, "", kFlag, {"--beta=1"}, {{'?', N, 2, 0, kNoIdx}}, {},
-     "option doesn't take an argument -- beta"},
-    {"flag entry: missing argument with optopt 0", kLong, ":", kFlag, {"--gamma"}, {{':', N, 2, 0, kNoIdx}}, {}, ""},
-    {"silent =value refusal", kLong, ":", kFlag, {"--alpha=1"}, {{':', N, 2, 'a', kNoIdx}}, {}, ""},
-    {"silent ambiguity is still 63", kLong, ":", kHostLast, {"--ho"}, {{'?', N, 2, 0, kNoIdx}}, {}, ""},
-    {"optional long argument", kLong, "", kKinds, {"--opt", "v", "--opt=w"},
-     {{21, N, 2, Q, 0}, {21, "w", 4, Q, 0}, {-1, N, 3, Q, kNoIdx}}, {"--opt", "--opt=w", "v"}, ""},
-    {"unknown argument kind ignores =value", kLong, "", kKinds, {"--odd=v"}, {{22, N, 2, Q, 1}}, {}, ""},
-    {"signed option characters", kShort, "\xe9", nullptr, {"-\xe9\xfa"},
-     {{-23, N, 1, Q, kNoIdx}, {'?', N, 2, -6, kNoIdx}}, {}, "unknown option -- \xfa"},
+    {.name = "permute moves operands behind options", .options = "xy", .args = {"one", "-x", "two", "-y", "three"},
+     .steps = {{.result = 'x', .optind = 3}, {.result = 'y', .optind = 5}, {.result = -1, .optind = 3}},
+     .final_args = {"-x", "-y", "one", "two", "three"}},
+    {.name = "permute stops at two dashes", .options = "xy", .args = {"one", "-x", "two", "--", "-y", "three"},
+     .steps = {{.result = 'x', .optind = 3}, {.result = -1, .optind = 3}},
+     .final_args = {"-x", "--", "one", "two", "-y", "three"}},
+    {.name = "permute with operands only", .options = "xy", .args = {"one", "two"},
+     .steps = {{.result = -1, .optind = 1}}},
+    {.name = "permute with trailing operands", .options = "xy", .args = {"-x", "one", "two"},
+     .steps = {{.result = 'x', .optind = 2}, {.result = -1, .optind = 2}}},
+    {.name = "permute moves an option argument with its option", .options = "a:", .args = {"one", "-a", "v", "two"},
+     .steps = {{.result = 'a', .optarg = "v", .optind = 4}, {.result = -1, .optind = 3}},
+     .final_args = {"-a", "v", "one", "two"}},
+    {.name = "permute unequal blocks", .options = "abc", .args = {"o1", "o2", "o3", "-a", "-b", "o4", "-c"},
+     .steps = {{.result = 'a', .optind = 5}, {.result = 'b', .optind = 6}, {.result = 'c', .optind = 8},
+               {.result = -1, .optind = 4}},
+     .final_args = {"-a", "-b", "-c", "o1", "o2", "o3", "o4"}},
+    {.name = "in order returns operands as code 1", .options = "-xy", .args = {"one", "-x", "two", "-y", "three"},
+     .steps = {{.result = 1, .optarg = "one", .optind = 2}, {.result = 'x', .optind = 3},
+               {.result = 1, .optarg = "two", .optind = 4}, {.result = 'y', .optind = 5},
+               {.result = 1, .optarg = "three", .optind = 6}, {.result = -1, .optind = 6}}},
+    {.name = "short entry does not permute", .entry = kShort, .options = "xy", .args = {"one", "-x"},
+     .steps = {{.result = -1, .optind = 1}}},
+    {.name = "short entry in order", .entry = kShort, .options = "-x", .args = {"one", "-x"},
+     .steps = {{.result = 1, .optarg = "one", .optind = 2}, {.result = 'x', .optind = 3}}},
+    {.name = "lone dash moves behind the options", .options = "x", .args = {"-", "-x"},
+     .steps = {{.result = 'x', .optind = 3}, {.result = -1, .optind = 2}}, .final_args = {"-x", "-"}},
+    {.name = "lone dash as an option", .options = "x-", .args = {"-", "-x"},
+     .steps = {{.result = '-', .optind = 2}, {.result = 'x', .optind = 3}}},
+    {.name = "trailing dash that is no option ends the scan", .entry = kShort, .options = "a", .args = {"-a-"},
+     .steps = {{.result = 'a', .optind = 1}, {.result = -1, .optind = 1}}},
+    {.name = "silent missing argument", .entry = kShort, .options = ":x:", .args = {"-x"},
+     .steps = {{.result = ':', .optind = 2, .optopt = 'x'}}},
+    {.name = "silent unknown option", .entry = kShort, .options = ":x:", .args = {"-q"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 'q'}}},
+    {.name = "silent behind a mode prefix", .options = "+:x:", .args = {"-x"},
+     .steps = {{.result = ':', .optind = 2, .optopt = 'x'}}},
+    {.name = "colon after a mode prefix only", .entry = kShort, .options = ":+x:", .args = {"-+"},
+     .steps = {{.result = '+', .optind = 2}}},
+    {.name = "optional argument attached", .entry = kShort, .options = "x::", .args = {"-xv"},
+     .steps = {{.result = 'x', .optarg = "v", .optind = 2}}},
+    {.name = "optional argument not taken from the next element", .entry = kShort, .options = "x::",
+     .args = {"-x", "v"}, .steps = {{.result = 'x', .optind = 2}, {.result = -1, .optind = 2}}},
+    {.name = "W escape, separate element", .options = "W;", .table = kW, .args = {"-W", "hostname=a"},
+     .steps = {{.result = 'H', .optarg = "a", .optind = 3, .idx = 0}}},
+    {.name = "W escape, attached prefix", .options = "W;", .table = kW, .args = {"-Whost=b"},
+     .steps = {{.result = 'H', .optarg = "b", .optind = 2, .idx = 0}}},
+    {.name = "W escape takes the next element as argument", .options = "W;", .table = kW, .args = {"-Whostname", "v"},
+     .steps = {{.result = 'H', .optarg = "v", .optind = 3, .idx = 0}}},
+    {.name = "W escape at the end", .options = "W;", .table = kW, .args = {"-W"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 'W'}}, .err = "option requires an argument -- W"},
+    {.name = "W escape at the end, silent", .options = ":W;", .table = kW, .args = {"-W"},
+     .steps = {{.result = ':', .optind = 2, .optopt = 'W'}}},
+    {.name = "W without a table is a plain option", .entry = kShort, .options = "W;", .args = {"-W", "x"},
+     .steps = {{.result = 'W', .optind = 2}}},
+    {.name = "semicolon is an option character", .entry = kShort, .options = "W;", .args = {"-;"},
+     .steps = {{.result = ';', .optind = 2}}},
+    {.name = "long only: one letter defers to the short option", .entry = kLongOnly, .options = "h", .table = kHelpHost,
+     .args = {"-h"}, .steps = {{.result = 'h', .optind = 2}}},
+    {.name = "long only: prefix", .entry = kLongOnly, .options = "h", .table = kHelpHost, .args = {"-ho", "x"},
+     .steps = {{.result = 1002, .optarg = "x", .optind = 3, .idx = 1}}},
+    {.name = "long only: whole name", .entry = kLongOnly, .options = "h", .table = kHelpHost, .args = {"-help"},
+     .steps = {{.result = 1001, .optind = 2, .idx = 0}}},
+    {.name = "long only: unknown name", .entry = kLongOnly, .options = "h", .table = kHelpHost, .args = {"-zz"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 0}}, .err = "unknown option -- zz"},
+    {.name = "long only: two-letter prefix", .entry = kLongOnly, .options = "h", .table = kHelpHost, .args = {"-he"},
+     .steps = {{.result = 1001, .optind = 2, .idx = 0}}},
+    {.name = "long only: one letter that is no short option", .entry = kLongOnly, .options = "x", .table = kHelpHost,
+     .args = {"-h"}, .steps = {{.result = '?', .optind = 2, .optopt = 0}}, .err = "ambiguous option -- h"},
+    {.name = "long only: unmatched short cluster read as short options", .entry = kLongOnly, .options = "xy",
+     .table = kHelpHost, .args = {"-xy"}, .steps = {{.result = 'x', .optind = 1}, {.result = 'y', .optind = 2}}},
+    {.name = "long name after a short option in a cluster", .options = "a", .table = kKinds, .args = {"-a-name"},
+     .steps = {{.result = 'a', .optind = 1}, {.result = 23, .optind = 2, .idx = 2}}},
+    {.name = "entry returning -1 ends its element", .options = "a", .table = kMinusOne, .args = {"-a-"},
+     .steps = {{.result = 'a', .optind = 1}, {.result = -1, .optind = 2, .idx = 0}}},
+    {.name = "two prefix matches hide a later exact one", .options = "", .table = kHostLast, .args = {"--host=a"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 0}}, .err = "ambiguous option -- host"},
+    {.name = "exact match first", .options = "", .table = kHostFirst, .args = {"--host=a"},
+     .steps = {{.result = 13, .optarg = "a", .optind = 2, .idx = 0}}},
+    {.name = "flag entry stores val and returns 0", .options = "", .table = kFlag, .args = {"--beta"},
+     .steps = {{.result = 0, .optind = 2, .idx = 1}}},
+    {.name = "flag entry: =value refused with optopt 0", .options = "", .table = kFlag, .args = {"--beta=1"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 0}}, .err = "option doesn't take an argument -- beta"},
+    {.name = "flag entry: missing argument with optopt 0", .options = ":", .table = kFlag, .args = {"--gamma"},
+     .steps = {{.result = ':', .optind = 2, .optopt = 0}}},
+    {.name = "silent =value refusal", .options = ":", .table = kFlag, .args = {"--alpha=1"},
+     .steps = {{.result = ':', .optind = 2, .optopt = 'a'}}},
+    {.name = "silent ambiguity is still 63", .options = ":", .table = kHostLast, .args = {"--ho"},
+     .steps = {{.result = '?', .optind = 2, .optopt = 0}}},
+    {.name = "optional long argument", .options = "", .table = kKinds, .args = {"--opt", "v", "--opt=w"},
+     .steps = {{.result = 21, .optind = 2, .idx = 0}, {.result = 21, .optarg = "w", .optind = 4, .idx = 0},
+               {.result = -1, .optind = 3}},
+     .final_args = {"--opt", "--opt=w", "v"}},
+    {.name = "unknown argument kind ignores =value", .options = "", .table = kKinds, .args = {"--odd=v"},
+     .steps = {{.result = 22, .optind = 2, .idx = 1}}},
+    {.name = "signed option characters", .entry = kShort, .options = "\xe9", .args = {"-\xe9\xfa"},
+     .steps = {{.result = -23, .optind = 1}, {.result = '?', .optind = 2, .optopt = -6}},
+     .err = "unknown option -- \xfa"},
 };
+// clang-format on
 
 TEST(OptionParser, Modes) {
   for (const Case& c : kModeCases) runCase(c);
@@ -238,8 +295,8 @@ TEST(OptionParser, Modes) {
 TEST(OptionParser, OptErrZeroSilencesEveryMessage) {
   resetParser();
   vornopt::opterr = 0;
-  char* argv[] = {const_cast<char*>("prog"), const_cast<char*>("-x"), const_cast<char*>("--p"),
-                  const_cast<char*>("-H"), nullptr};
+  char* argv[] = {const_cast<char*>("prog"), const_cast<char*>("-x"), const_cast<char*>("--p"), const_cast<char*>("-H"),
+                  nullptr};
   testing::internal::CaptureStderr();
   EXPECT_EQ(vornopt::_getopt_long(4, argv, kSqlOptions, kSql, nullptr), '?');
   EXPECT_EQ(vornopt::_getopt_long(4, argv, kSqlOptions, kSql, nullptr), '?');
@@ -340,15 +397,16 @@ TEST(OptionParser, GcdByEuclid) {
 // the scan ends, optind stays in range, the vector stays a permutation of itself,
 // and optarg is null after every failure.
 TEST(OptionParser, RandomVectorsKeepTheInvariants) {
-  const char* pieces[] = {"-a", "-b", "-bv", "-c", "-cv", "-ab", "-x", "--", "-", "op1", "op2", "--alpha",
-                          "--beta=v", "--beta", "--gam", "--g", "--zeta", "-W", "-Walpha", "--alpha=1", "-a-b",
-                          "---", "-:", "-=", "--=", "-\xff"};
+  const char* pieces[] = {"-a",      "-b",        "-bv",     "-c",       "-cv",    "-ab",   "-x",  "--",     "-",
+                          "op1",     "op2",       "--alpha", "--beta=v", "--beta", "--gam", "--g", "--zeta", "-W",
+                          "-Walpha", "--alpha=1", "-a-b",    "---",      "-:",     "-=",    "--=", "-\xff"};
   const char* strings[] = {"ab:c::W;", "+ab:c::", "-ab:c::", ":ab:c::-", "+:b:", "", "W;-"};
-  const option table[] = {{"alpha", 0, nullptr, 'A'}, {"beta", 1, nullptr, 'B'}, {"gamma", 2, nullptr, 'G'},
-                          {"gam2", 1, &flag_target, 9}, {nullptr, 0, nullptr, 0}};
-  unsigned seed = static_cast<unsigned>(std::random_device{}());
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
+  const option table[] = {{"alpha", 0, nullptr, 'A'},
+                          {"beta", 1, nullptr, 'B'},
+                          {"gamma", 2, nullptr, 'G'},
+                          {"gam2", 1, &flag_target, 9},
+                          {nullptr, 0, nullptr, 0}};
+  std::mt19937 rng = testsupport::seededGenerator();
   testing::internal::CaptureStderr();
   for (int round = 0; round < 3000; round++) {
     int n = static_cast<int>(rng() % 8);

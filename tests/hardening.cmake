@@ -21,14 +21,8 @@ target_link_libraries(fault_inject PRIVATE ${CMAKE_DL_LIBS})
 set_target_properties(fault_inject PROPERTIES LINKER_LANGUAGE C)
 vorn_gtest(fault_injection_tests
   SOURCES fault_injection_test.cpp
-  LIBS vorn_cipher vorn_key_path_test
-  DEFINES
-    FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>"
-    VORN_CIPHER_VECTORS="${CMAKE_CURRENT_SOURCE_DIR}/cipher_vectors"
-    VORN_SQL_PATH="$<TARGET_FILE:vorn_sql>"
-    VORN_SQL_TESTKEY_PATH="$<TARGET_FILE:vorn_sql_testkey>"
-    VORN_KEYFILE_PATH="$<TARGET_FILE:vorn_keyfile>")
-add_dependencies(fault_injection_tests fault_inject vorn_sql vorn_sql_testkey vorn_keyfile)
+  DEFINES FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>")
+add_dependencies(fault_injection_tests fault_inject)
 
 if(CMAKE_CROSSCOMPILING)
   return()
@@ -62,6 +56,10 @@ find_program(VORN_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
 vorn_tool_test(static_analysis.clang_tidy "${VORN_CLANG_TIDY}"
   COMMAND ${VORN_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} ${VORN_ANALYSED_SOURCES}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+# The layout of every C and C++ source, as .clang-format says.
+find_program(VORN_CLANG_FORMAT NAMES clang-format-14 clang-format)
+vorn_tool_test(static_analysis.clang_format "${VORN_CLANG_FORMAT}"
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_format.sh ${VORN_CLANG_FORMAT} ${PROJECT_SOURCE_DIR})
 find_program(VORN_CPPCHECK cppcheck)
 vorn_tool_test(static_analysis.cppcheck "${VORN_CPPCHECK}"
   COMMAND ${VORN_CPPCHECK} --enable=warning,style,performance,portability --library=posix --std=c++20

@@ -10,7 +10,7 @@
 
 #include "base64.h"
 #include "cipher_test_support.h"
-#include "run_program.h"
+#include "test_support.h"
 #include "vorncrypt.h"
 #include "vorncrypt_internal.h"
 
@@ -18,8 +18,10 @@ namespace {
 
 using ciphertest::Bytes;
 
-const char kKeyHex[] = "0123456789abcdeffedcba9876543210";
-const Bytes kKey = ciphertest::fromHex(kKeyHex);
+using testsupport::kTestKeyFile;
+using testsupport::kTestKeyHex;
+
+const Bytes kKey = ciphertest::fromHex(kTestKeyHex);
 
 // The 88 characters of a key file whose unscrambled, decoded material is the 66
 // bytes given: the inverse of the loader's two reorderings.
@@ -45,14 +47,7 @@ bool keyAreaIsZero() {
   return true;
 }
 
-testsupport::RunResult keyfileTool(const std::vector<std::string>& args, std::vector<std::string> prefix = {}) {
-  testsupport::RunOptions options;
-  options.args = args;
-  options.prefix = std::move(prefix);
-  return testsupport::runProgram(VORN_KEYFILE_PATH, options);
-}
-
-class KeyLoad : public ciphertest::InTempDir {
+class KeyLoad : public testsupport::InTempDir {
  protected:
   // Loads path, checks the key area against the expected result and clears it.
   void expectLoad(const std::string& path, int want, const Bytes& key = kKey) {
@@ -65,20 +60,19 @@ class KeyLoad : public ciphertest::InTempDir {
     }
     explicit_bzero(seed_key, sizeof seed_key);
   }
-  const std::string key_file_ = ".vorn_yelto";
 };
 
 TEST_F(KeyLoad, AcceptsOnlyReadOnlyRegularFiles) {
   const struct {
     mode_t mode;
     int want;
-  } cases[] = {{0444, 1}, {0644, 1}, {04444, 1}, {04644, 1}, {0440, -1}, {0400, -1},
+  } cases[] = {{0444, 1},  {0644, 1},  {04444, 1},  {04644, 1},  {0440, -1}, {0400, -1},
                {0666, -1}, {0744, -1}, {02444, -1}, {01444, -1}, {0445, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::oct << c.mode);
-    ASSERT_TRUE(testsupport::writeFile(key_file_, keyText(materialFor(kKey)), c.mode));
-    expectLoad(key_file_, c.want);
-    unlink(key_file_.c_str());
+    ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, keyText(materialFor(kKey)), c.mode));
+    expectLoad(kTestKeyFile, c.want);
+    unlink(kTestKeyFile);
   }
 }
 
@@ -91,18 +85,18 @@ TEST_F(KeyLoad, FollowsSymbolicLinksAndRefusesOtherFileTypes) {
     const char* target;  // what the key path links to; null: nothing there
     int want;
   } cases[] = {
-      {"link to a good file", "good", 1},  {"directory", "dir", -1},       {"FIFO without a writer", "fifo", -1},
+      {"link to a good file", "good", 1},    {"directory", "dir", -1},         {"FIFO without a writer", "fifo", -1},
       {"character device", "/dev/zero", -1}, {"dangling link", "missing", -1}, {"nothing", nullptr, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.target != nullptr) {
-      ASSERT_EQ(symlink(c.target, key_file_.c_str()), 0);
+      ASSERT_EQ(symlink(c.target, kTestKeyFile), 0);
     }
     alarm(20);  // a blocking open of the FIFO would never return
-    expectLoad(key_file_, c.want);
+    expectLoad(kTestKeyFile, c.want);
     alarm(0);
-    unlink(key_file_.c_str());
+    unlink(kTestKeyFile);
   }
 }
 
@@ -127,9 +121,9 @@ TEST_F(KeyLoad, NeedsEightyEightCharactersBeforeAnyZeroByte) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(testsupport::writeFile(key_file_, c.content, 0444));
-    expectLoad(key_file_, c.want);
-    unlink(key_file_.c_str());
+    ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, c.content, 0444));
+    expectLoad(kTestKeyFile, c.want);
+    unlink(kTestKeyFile);
   }
 }
 
@@ -147,7 +141,7 @@ TEST_F(KeyLoad, MaterialCutShortIsRefusedUnlessItIsEmpty) {
   expectLoad("short", -1);
 
   // A key whose first byte is zero encrypts as sixteen zero bytes do.
-  ASSERT_EQ(symlink("empty", key_file_.c_str()), 0);
+  ASSERT_EQ(symlink("empty", kTestKeyFile), 0);
   char* coded = vorn_encrypts("text");
   ASSERT_NE(coded, nullptr);
   size_t len = 0;
@@ -163,8 +157,8 @@ TEST_F(KeyLoad, MaterialCutShortIsRefusedUnlessItIsEmpty) {
 TEST_F(KeyLoad, ToolWritesAReadOnlyFileForItsKey) {
   // A restrictive creation mask must not change the file's mode.
   std::vector<std::string> umask077 = {"sh", "-c", "umask 077 && exec \"$@\"", "sh"};
-  ASSERT_EQ(keyfileTool({kKeyHex, path("one")}, umask077).exit_code, 0);
-  ASSERT_EQ(keyfileTool({"0123456789ABCDEFFEDCBA9876543210", path("two")}).exit_code, 0);
+  ASSERT_EQ(testsupport::makeKeyFile(path("one"), kTestKeyHex, umask077).exit_code, 0);
+  ASSERT_EQ(testsupport::makeKeyFile(path("two"), "112233445566778899AABBCCDDEEFF10").exit_code, 0);
   struct stat st;
   ASSERT_EQ(stat("one", &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -189,14 +183,14 @@ TEST_F(KeyLoad, ToolRefusesBadKeysAndExistingFiles) {
       {{"0123456789abcdeffedcba98765432100", "out"}, "32 hexadecimal digits"},
       {{"0123456789abcdefgedcba9876543210", "out"}, "32 hexadecimal digits"},
       {{"0x23456789abcdeffedcba9876543210", "out"}, "32 hexadecimal digits"},
-      {{kKeyHex, "existing"}, "File exists"},
-      {{kKeyHex}, "usage"},
+      {{kTestKeyHex, "existing"}, "File exists"},
+      {{kTestKeyHex}, "usage"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
     std::vector<std::string> args = c.args;
     if (args.size() > 1) args[1] = path(args[1]);
-    testsupport::RunResult r = keyfileTool(args);
+    testsupport::RunResult r = testsupport::runVornKeyfile({.args = args});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_FALSE(testsupport::fileExists("out"));
@@ -207,7 +201,7 @@ TEST_F(KeyLoad, ToolRefusesBadKeysAndExistingFiles) {
 }
 
 TEST_F(KeyLoad, TextsRoundTripUnderTheFileKey) {
-  ASSERT_TRUE(testsupport::writeFile(key_file_, keyText(materialFor(kKey)), 0444));
+  ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, keyText(materialFor(kKey)), 0444));
   std::string config;
   while (config.size() < 300) config += "\" OPTION_" + std::to_string(config.size()) + " value\n";
   for (const std::string& text : {std::string("a"), std::string("four"), std::string("five!"), config}) {
@@ -243,7 +237,7 @@ TEST_F(KeyLoad, TextOperationsLeaveTheKeyAreaZero) {
   };
   EXPECT_EQ(zeroAfter(vorn_encrypts("text")), vorn_empty_text);  // no key file yet
   EXPECT_EQ(zeroAfter(vorn_decrypts("AAAAAAAAAAAA")), vorn_empty_text);
-  ASSERT_TRUE(testsupport::writeFile(key_file_, keyText(materialFor(kKey)), 0444));
+  ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, keyText(materialFor(kKey)), 0444));
   EXPECT_EQ(zeroAfter(vorn_encrypts(nullptr)), nullptr);
   EXPECT_EQ(zeroAfter(vorn_encrypts("")), nullptr);
   EXPECT_EQ(zeroAfter(vorn_decrypts(nullptr)), nullptr);

@@ -86,7 +86,7 @@ TEST(VornCrypt, MatchesIndependentByteVectors) {
 // Every length up to past the longest configuration text, under keys with and
 // without zero bytes: the ciphertext has ceil(L / 4) + 1 words and decrypts back.
 TEST(VornCrypt, RoundTripsEveryLength) {
-  std::mt19937 gen = ciphertest::seededGenerator();
+  std::mt19937 gen = testsupport::seededGenerator();
   std::vector<Bytes> keys = {Bytes(16, 0), Bytes(16, 0xFF), ciphertest::bytesOf("0123456789ABCDEF"),
                              ciphertest::randomBytes(gen, 16), ciphertest::randomBytes(gen, 16)};
   keys.back()[7] = 0;

@@ -10,24 +10,24 @@
 namespace testsupport {
 
 struct RunOptions {
-  std::vector<std::string> args;        // arguments after argv[0]
-  std::vector<std::string> env;         // the whole environment, NAME=value
-  std::string input;                    // bytes on standard input, then end of input
-  bool stdout_on_terminal = false;      // standard output on a pseudo-terminal
-  std::string argv0;                    // invocation name; the program's path when empty
-  std::string cwd;                      // working directory; unchanged when empty
-  std::vector<std::string> prefix;      // commands put before the program (setpriv ...)
-  std::string preload;                  // a library preloaded into the program itself
-                                        // (LD_PRELOAD; for the guest under the emulator)
+  std::vector<std::string> args{};    // arguments after argv[0]
+  std::vector<std::string> env{};     // the whole environment, NAME=value
+  std::string input{};                // bytes on standard input, then end of input
+  bool stdout_on_terminal = false;    // standard output on a pseudo-terminal
+  std::string argv0{};                // invocation name; the program's path when empty
+  std::string cwd{};                  // working directory; unchanged when empty
+  std::vector<std::string> prefix{};  // commands put before the program (setpriv ...)
+  std::string preload{};              // a library preloaded into the program itself
+                                      // (LD_PRELOAD; for the guest under the emulator)
   int timeout_seconds = 60;
 };
 
 struct RunResult {
-  int exit_code = -1;   // the exit status, or -1 when killed by a signal
-  int signal = 0;       // the signal that ended it, or 0
+  int exit_code = -1;  // the exit status, or -1 when killed by a signal
+  int signal = 0;      // the signal that ended it, or 0
   bool timed_out = false;
-  std::string out;      // standard output (from the terminal when asked)
-  std::string err;      // standard error
+  std::string out;  // standard output (from the terminal when asked)
+  std::string err;  // standard error
 };
 
 RunResult runProgram(const std::string& path, const RunOptions& options);

@@ -1,0 +1,72 @@
+#include "test_support.h"
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace testsupport {
+
+const char* programPath(Program program) {
+  switch (program) {
+    case Program::kVornSql:
+      return VORN_SQL_PATH;
+    case Program::kVornSqlTestKey:
+      return VORN_SQL_TESTKEY_PATH;
+    case Program::kVornKeyfile:
+      return VORN_KEYFILE_PATH;
+    case Program::kQuordexHelper:
+      return QUORDEX_HELPER_PATH;
+  }
+  return "";
+}
+
+std::vector<std::string> baseEnv(const std::string& dir) { return {"HOME=" + dir, "PATH=/usr/bin:/bin"}; }
+
+RunResult runVornSql(const std::string& dir, RunOptions options, Program build) {
+  if (options.env.empty()) options.env = baseEnv(dir);
+  options.cwd = dir;
+  return runProgram(programPath(build), options);
+}
+
+RunResult runQuordexHelper(RunOptions options) {
+  if (options.env.empty()) options.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin"};
+  return runProgram(programPath(Program::kQuordexHelper), options);
+}
+
+RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath(Program::kVornKeyfile), options); }
+
+RunResult makeKeyFile(const std::string& path, const std::string& hex, const std::vector<std::string>& prefix) {
+  RunOptions options;
+  options.args = {hex, path};
+  options.prefix = prefix;
+  return runVornKeyfile(options);
+}
+
+std::mt19937 seededGenerator() {
+  const char* env = std::getenv("VORN_TEST_SEED");
+  uint32_t seed = env != nullptr ? static_cast<uint32_t>(std::strtoul(env, nullptr, 10)) : std::random_device{}();
+  std::printf("random seed: %u (replay with VORN_TEST_SEED=%u)\n", seed, seed);
+  ::testing::Test::RecordProperty("random_seed", std::to_string(seed));
+  return std::mt19937(seed);
+}
+
+void InTempDir::SetUp() {
+  char* cwd = getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  saved_cwd_ = cwd;
+  std::free(cwd);
+  dir_ = makeTempDir(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name());
+  ASSERT_FALSE(dir_.empty());
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+}
+
+void InTempDir::TearDown() {
+  EXPECT_EQ(chdir(saved_cwd_.c_str()), 0);
+  if (dir_.empty()) return;
+  removeTree(dir_);
+  EXPECT_FALSE(fileExists(dir_)) << dir_ << " could not be removed";
+}
+
+}  // namespace testsupport

@@ -1,0 +1,67 @@
+// What every test area shares: the programs of this build tree and one runner
+// for each, a fixture that runs each test in a fresh folder, making a key file,
+// the test key and the other shared constants, and a random generator whose
+// seed can be replayed. A test area includes this header and its own module's.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace testsupport {
+
+// The key of the test key files, as vorn_keyfile takes it: 32 hexadecimal
+// digits without a zero byte.
+inline constexpr char kTestKeyHex[] = "112233445566778899aabbccddeeff10";
+// The key file that the test builds read: ".vorn_yelto" in the working folder.
+inline constexpr char kTestKeyFile[] = ".vorn_yelto";
+// The key file that the installed vorn_sql reads.
+inline constexpr char kFixedKeyFile[] = "/usr/quordex/tirun/.vorn_yelto";
+// A configuration file that a failed run must leave as it was.
+inline constexpr char kOldConfig[] = "\" AUTH_KEY\n\" OLD previous file\n";
+
+enum class Program {
+  kVornSql,         // the deliverable
+  kVornSqlTestKey,  // vorn_sql reading kTestKeyFile in its working folder
+  kVornKeyfile,
+  kQuordexHelper,
+};
+
+const char* programPath(Program program);
+
+// HOME=dir and a plain PATH.
+std::vector<std::string> baseEnv(const std::string& dir);
+
+// vorn_sql (or its test build) with dir as working folder, and baseEnv(dir)
+// unless options.env is given.
+RunResult runVornSql(const std::string& dir, RunOptions options, Program build = Program::kVornSql);
+// quordex_helper with a PATH that holds the administrator's folders.
+RunResult runQuordexHelper(RunOptions options);
+RunResult runVornKeyfile(RunOptions options);
+
+// Writes a key file for the key hex at path with vorn_keyfile, run after the
+// commands of prefix; the tool's result tells how it went.
+RunResult makeKeyFile(const std::string& path, const std::string& hex = kTestKeyHex,
+                      const std::vector<std::string>& prefix = {});
+
+// A generator seeded from VORN_TEST_SEED when it is set, else at random. The
+// seed is printed and recorded with the test, so that a failure can be replayed.
+std::mt19937 seededGenerator();
+
+// Runs each test in a new empty folder under the build tree, which is the
+// working folder meanwhile, and removes the folder afterwards.
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::string dir_;
+  std::string saved_cwd_;
+};
+
+}  // namespace testsupport

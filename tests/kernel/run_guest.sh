@@ -115,7 +115,7 @@ done
 disk=$work/disk.img
 rm -f "$disk"
 size=$(( $(du -sm "$root" | cut -f1) + 96 ))
-mke2fs -q -F -t ext4 -L vornguest -d "$root" "$disk" "${size}M" ||
+mke2fs -q -F -t ext4 -L vornguest -d "$root" "$disk" "${size}M" >/dev/null ||
   fail "cannot make the ext4 image $disk"
 
 # --- Boot. -------------------------------------------------------------------

@@ -30,13 +30,19 @@ firmware=/usr/share/qemu/qboot.rom
 # --- The packages: fetched once, kept in the work dir. ---------------------
 debs=$work/debs
 mkdir -p "$debs"
-fetch() {  # package names without architecture
-  local pkg
+fetch() {  # package names without architecture, fetched in one go
+  local pkg missing=()
   for pkg in "$@"; do
-    if ! compgen -G "$debs/${pkg}_*_i386.deb" >/dev/null; then
-      (cd "$debs" && apt-get -o APT::Sandbox::User=root -q download "$pkg:i386" >/dev/null) ||
-        fail "cannot download $pkg:i386 (bash scripts/setup adds the i386 architecture to apt)"
-    fi
+    compgen -G "$debs/${pkg}_*_i386.deb" >/dev/null || missing+=("$pkg:i386")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  # Package lists older than the archive name versions it no longer has:
+  # refresh them once and try again.
+  until (cd "$debs" && apt-get -o APT::Sandbox::User=root -q download "${missing[@]}" >/dev/null); do
+    [ -z "${refreshed:-}" ] ||
+      fail "cannot download ${missing[*]} (bash scripts/setup adds the i386 architecture to apt)"
+    refreshed=yes
+    apt-get -o DPkg::Lock::Timeout=900 -qq update || true
   done
 }
 deb() { compgen -G "$debs/${1}_*_i386.deb" | sort | tail -n 1; }

@@ -45,7 +45,7 @@ fetch() {  # package names without architecture, fetched in one go
     apt-get -o DPkg::Lock::Timeout=900 -qq update || true
   done
 }
-deb() { compgen -G "$debs/${1}_*_i386.deb" | sort | tail -n 1; }
+deb() { compgen -G "$debs/${1}_*_i386.deb" | sort -V | tail -n 1; }
 userland=(libc6 libgcc-s1 libstdc++6 dash busybox-static e2fsprogs libext2fs2 libcom-err2
           util-linux libcap-ng0 libsmartcols1)
 fetch linux-image-686 "${userland[@]}"

@@ -218,6 +218,9 @@ bool readFile(const std::string& path, std::string* content) {
 }
 
 bool writeFile(const std::string& path, const std::string& content, unsigned mode) {
+  // A new file replaces what is there: only root may open an earlier step's
+  // read-only file for writing.
+  unlink(path.c_str());
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return false;
   bool ok = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());

@@ -42,12 +42,14 @@ bool defaultConfigPath(char* path, size_t size) {
     std::fputs("Cannot determine home directory\n", stderr);
     return false;
   }
-  if (std::strlen(home) + sizeof kConfigName > size) {
+  size_t home_len = std::strlen(home);
+  if (home_len + sizeof kConfigName > size) {
     std::fputs("The home directory's path is too long\n", stderr);
     return false;
   }
-  std::strcpy(path, home);
-  std::strcat(path, kConfigName);
+  // The terminator comes with kConfigName.
+  std::memcpy(path, home, home_len);  // NOLINT(bugprone-not-null-terminated-result)
+  std::memcpy(path + home_len, kConfigName, sizeof kConfigName);
   return true;
 }
 

@@ -1,6 +1,5 @@
 #include "config_check.h"
 
-#include <cstdarg>
 #include <cstring>
 
 namespace {
@@ -56,20 +55,18 @@ struct Checker {
   int faults;
 };
 
-// Reports one fault: "NAME:LINE: message", or "NAME: message" when line is 0.
-__attribute__((format(printf, 3, 4))) void fault(Checker* c, size_t line, const char* format, ...) {
+// Counts one fault and starts its line: "NAME:LINE: ", or "NAME: " when line is
+// 0. Returns the stream on which the caller ends the line, or null when faults
+// are only counted.
+FILE* fault(Checker* c, size_t line) {
   c->faults++;
-  if (c->out == nullptr) return;
+  if (c->out == nullptr) return nullptr;
   if (line == 0) {
     std::fprintf(c->out, "%s: ", c->name);
   } else {
     std::fprintf(c->out, "%s:%zu: ", c->name, line);
   }
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(c->out, format, args);
-  va_end(args);
-  std::fputc('\n', c->out);
+  return c->out;
 }
 
 // Checks the value (null when the line has none) of the line at place p.
@@ -78,18 +75,22 @@ void checkValue(Checker* c, size_t line, size_t p, const char* value, size_t vle
   const SettingLine* fixed = fixedAt(p);
   if (fixed == nullptr) {
     if (value == nullptr) {
-      fault(c, line, "%s has no value", key);
+      if (FILE* f = fault(c, line)) std::fprintf(f, "%s has no value\n", key);
     } else if (std::strcmp(key, "PORTNO") == 0 && !isPortNumber(value, vlen)) {
-      fault(c, line, "PORTNO value is not a port number from 3306 to 2147483647");
+      if (FILE* f = fault(c, line)) std::fprintf(f, "PORTNO value is not a port number from 3306 to 2147483647\n");
     }
   } else if (fixed->value == nullptr) {
-    if (value != nullptr) fault(c, line, "%s takes no value", key);
+    if (value != nullptr) {
+      if (FILE* f = fault(c, line)) std::fprintf(f, "%s takes no value\n", key);
+    }
   } else if (p - kConnectionLineCount == kSecureKeyLine) {
     bool base64 = value != nullptr && vlen == 32;
     for (size_t i = 0; base64 && i < vlen; i++) base64 = isBase64Char(value[i]);
-    if (!base64) fault(c, line, "SECURE_KEY value is not 32 characters of the base64 alphabet");
+    if (!base64) {
+      if (FILE* f = fault(c, line)) std::fprintf(f, "SECURE_KEY value is not 32 characters of the base64 alphabet\n");
+    }
   } else if (value == nullptr || vlen != std::strlen(fixed->value) || std::memcmp(value, fixed->value, vlen) != 0) {
-    fault(c, line, "%s value is not \"%s\"", key, fixed->value);
+    if (FILE* f = fault(c, line)) std::fprintf(f, "%s value is not \"%s\"\n", key, fixed->value);
   }
 }
 
@@ -99,14 +100,16 @@ int checkConfigText(const char* name, const char* text, size_t len, ConnectionVa
   Checker c = {.name = name, .out = faults, .faults = 0};
   if (values != nullptr) *values = ConnectionValues{};
   if (len == 0) {
-    fault(&c, 0, "empty text");
+    if (FILE* f = fault(&c, 0)) std::fprintf(f, "empty text\n");
     return c.faults;
   }
-  if (len > kSecretSize - 1) fault(&c, 0, "longer than %zu characters (%zu)", kSecretSize - 1, len);
+  if (len > kSecretSize - 1) {
+    if (FILE* f = fault(&c, 0)) std::fprintf(f, "longer than %zu characters (%zu)\n", kSecretSize - 1, len);
+  }
 
-  size_t seen_on[kPlaces] = {};   // the line of each place's first line, 0 when none yet
+  size_t seen_on[kPlaces] = {};     // the line of each place's first line, 0 when none yet
   size_t belongs_on[kPlaces] = {};  // for a place passed over, the line where it belongs
-  size_t next = 0;               // the first place that may still follow in order
+  size_t next = 0;                  // the first place that may still follow in order
   size_t line = 0;
   const char* end = text + len;
   for (const char* p = text; p < end;) {
@@ -117,10 +120,14 @@ int checkConfigText(const char* name, const char* text, size_t len, ConnectionVa
     const char* here = p;
     p = stop + 1;
 
-    if (nl == nullptr) fault(&c, line, "the last line does not end with a newline");
-    if (std::memchr(here, '\0', static_cast<size_t>(stop - here)) != nullptr) fault(&c, line, "NUL byte");
+    if (nl == nullptr) {
+      if (FILE* f = fault(&c, line)) std::fprintf(f, "the last line does not end with a newline\n");
+    }
+    if (std::memchr(here, '\0', static_cast<size_t>(stop - here)) != nullptr) {
+      if (FILE* f = fault(&c, line)) std::fprintf(f, "NUL byte\n");
+    }
     if (stop - here < 3 || here[0] != '"' || here[1] != ' ' || !isKeyChar(here[2])) {
-      fault(&c, line, "not an option line (a double quote, a space and a key)");
+      if (FILE* f = fault(&c, line)) std::fprintf(f, "not an option line (a double quote, a space and a key)\n");
       continue;
     }
     const char* key = here + 2;
@@ -131,39 +138,45 @@ int checkConfigText(const char* name, const char* text, size_t len, ConnectionVa
     size_t vlen = 0;
     if (k < stop) {
       if (*k != ' ') {
-        fault(&c, line, "the key is not upper-case letters and underscores followed by a space or the end of the line");
+        if (FILE* f = fault(&c, line))
+          std::fprintf(
+              f, "the key is not upper-case letters and underscores followed by a space or the end of the line\n");
         continue;
       }
       value = k + 1;
       vlen = static_cast<size_t>(stop - value);
       if (vlen == 0) {
-        fault(&c, line, "a space but no value after the key");
+        if (FILE* f = fault(&c, line)) std::fprintf(f, "a space but no value after the key\n");
         value = nullptr;
       }
     }
 
     size_t place = placeOf(key, klen);
     if (place == kPlaces) {
-      fault(&c, line, "unknown key %.*s", static_cast<int>(klen), key);
+      if (FILE* f = fault(&c, line)) std::fprintf(f, "unknown key %.*s\n", static_cast<int>(klen), key);
       continue;
     }
     if (seen_on[place] != 0) {
-      fault(&c, line, "%s repeated (first on line %zu)", keyAt(place), seen_on[place]);
+      if (FILE* f = fault(&c, line)) std::fprintf(f, "%s repeated (first on line %zu)\n", keyAt(place), seen_on[place]);
       continue;
     }
     seen_on[place] = line;
     if (place < next) {
-      fault(&c, line, "%s out of place: it belongs before %s (line %zu)", keyAt(place), keyAt(next - 1),
-            seen_on[next - 1]);
+      if (FILE* f = fault(&c, line))
+        std::fprintf(f, "%s out of place: it belongs before %s (line %zu)\n", keyAt(place), keyAt(next - 1),
+                     seen_on[next - 1]);
     } else {
       for (size_t q = next; q < place; q++) belongs_on[q] = line;
       next = place + 1;
-      if (place == 0 && line != 1) fault(&c, line, "AUTH_KEY is not the first line");
+      if (place == 0 && line != 1) {
+        if (FILE* f = fault(&c, line)) std::fprintf(f, "AUTH_KEY is not the first line\n");
+      }
     }
     checkValue(&c, line, place, value, vlen);
     if (fixedAt(place) == nullptr) {
       if (line_len > kLineSize - 1) {
-        fault(&c, line, "%s line longer than %zu characters (%zu)", keyAt(place), kLineSize - 1, line_len);
+        if (FILE* f = fault(&c, line))
+          std::fprintf(f, "%s line longer than %zu characters (%zu)\n", keyAt(place), kLineSize - 1, line_len);
       }
       if (values != nullptr) {
         size_t i = place - kFirstConnection;
@@ -175,7 +188,8 @@ int checkConfigText(const char* name, const char* text, size_t len, ConnectionVa
 
   for (size_t q = 0; q < kPlaces; q++) {
     if (seen_on[q] != 0 || fixedAt(q) == nullptr) continue;
-    fault(&c, belongs_on[q] != 0 ? belongs_on[q] : line + 1, "%s line missing", keyAt(q));
+    if (FILE* f = fault(&c, belongs_on[q] != 0 ? belongs_on[q] : line + 1))
+      std::fprintf(f, "%s line missing\n", keyAt(q));
   }
   return c.faults;
 }

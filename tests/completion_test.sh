@@ -51,9 +51,7 @@ case $prog in
 vorn_show)
   cases=(
     "-|-r -q -k --reveal --quiet --key-file --help"
-    "--k|--key-file"
     "$dir/c|$dir/conf.a $dir/conf.d"
-    "-r $dir/|$files"
     "-k $dir/o|$dir/other"
     "--key-file = $dir/o|$dir/other"
     "--key-file=$dir/o|$dir/other"
@@ -61,11 +59,9 @@ vorn_show)
 vorn_keyfile)
   cases=(
     "-|-k --key --print-key --help"
-    "--p|--print-key"
     "-k |"
     "--key = 01|"
     "--key=01|"
-    "--print-key $dir/o|$dir/other"
     "-k 0123 $dir/|$files"
   ) ;;
 esac

@@ -74,9 +74,6 @@ TEST_F(VornShow, BrokenTextsReportTheirLineAndStatus) {
     int status;
     int line;  // of the first fault reported; 0: a fault of the whole text
   } cases[] = {
-      {"every default", ok, 0, -1},
-      {"tab, carriage return and high bytes in values", replaced(ok, "mekvisa", "a\tb\r\xC3\xA9"), 0, -1},
-      {"largest port", replaced(ok, "3306", "2147483647"), 0, -1},
       {"79-character host line", replaced(minimal, "Y\n", "Y\n\" HOSTNAME " + std::string(67, 'h') + "\n"), 0, -1},
       {"80-character host line", replaced(minimal, "Y\n", "Y\n\" HOSTNAME " + std::string(68, 'h') + "\n"), 1, 2},
       {"longer than 315", replaced(ok, "mekvisa", "mekvisa" + std::string(16, 'x')), 1, 0},
@@ -138,9 +135,7 @@ TEST_F(VornShow, UnreadableFilesAndUsageGiveStatusTwo) {
       {{"-q", "link"}, "/x", 0, ""},
       {{"-q"}, "", 0, ""},  // HOME set to the test folder below
       {{"-q"}, "relative", 2, "Cannot determine home directory\n"},
-      {{"--bogus"}, "/x", 2, "unknown option -- bogus\nUsage: vorn_show"},
       {{"-k"}, "/x", 2, "option requires an argument -- k\nUsage: vorn_show"},
-      {{"a", "b"}, "/x", 2, "vorn_show: one FILE at most\nUsage: vorn_show"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.home);

@@ -8,7 +8,7 @@ endif()
 
 # The ELF headers of each deliverable: PIE, RELRO, BIND_NOW, no executable
 # stack, stack protector and fortified calls.
-foreach(target vorn_sql quordex_helper vorn_keyfile)
+foreach(target vorn_sql quordex_helper vorn_keyfile vorn_show)
   add_test(NAME ${target}.is_hardened
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:${target}>)
 endforeach()
@@ -51,7 +51,7 @@ set_tests_properties(valgrind.end_to_end PROPERTIES TIMEOUT 300)
 # .clang-tidy on this build's compile commands, and cppcheck. Both must be clean.
 file(GLOB VORN_ANALYSED_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/config_writer/*.cpp ${PROJECT_SOURCE_DIR}/cipher/*.cpp
-  ${PROJECT_SOURCE_DIR}/immutable_helper/*.cpp)
+  ${PROJECT_SOURCE_DIR}/config_reader/*.cpp ${PROJECT_SOURCE_DIR}/immutable_helper/*.cpp)
 find_program(VORN_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
 vorn_tool_test(static_analysis.clang_tidy "${VORN_CLANG_TIDY}"
   COMMAND ${VORN_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} ${VORN_ANALYSED_SOURCES}
@@ -64,6 +64,6 @@ find_program(VORN_CPPCHECK cppcheck)
 vorn_tool_test(static_analysis.cppcheck "${VORN_CPPCHECK}"
   COMMAND ${VORN_CPPCHECK} --enable=warning,style,performance,portability --library=posix --std=c++20
           --language=c++ --inline-suppr --quiet --error-exitcode=1 --suppress=missingIncludeSystem
-          -D_FILE_OFFSET_BITS=64 -I ${PROJECT_SOURCE_DIR}/config_writer -I ${PROJECT_SOURCE_DIR}/cipher
+          -D_FILE_OFFSET_BITS=64 -I ${PROJECT_SOURCE_DIR}/config_writer -I ${PROJECT_SOURCE_DIR}/cipher -I ${PROJECT_SOURCE_DIR}/config_reader
           -I ${PROJECT_SOURCE_DIR}/immutable_helper ${VORN_ANALYSED_SOURCES}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

@@ -16,6 +16,10 @@ const char* programPath(Program program) {
       return VORN_SQL_TESTKEY_PATH;
     case Program::kVornKeyfile:
       return VORN_KEYFILE_PATH;
+    case Program::kVornShow:
+      return VORN_SHOW_PATH;
+    case Program::kVornShowTestKey:
+      return VORN_SHOW_TESTKEY_PATH;
     case Program::kQuordexHelper:
       return QUORDEX_HELPER_PATH;
   }
@@ -39,7 +43,7 @@ RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath(Pro
 
 RunResult makeKeyFile(const std::string& path, const std::string& hex, const std::vector<std::string>& prefix) {
   RunOptions options;
-  options.args = {hex, path};
+  options.args = {"--key=" + hex, path};
   options.prefix = prefix;
   return runVornKeyfile(options);
 }

@@ -28,6 +28,8 @@ enum class Program {
   kVornSql,         // the deliverable
   kVornSqlTestKey,  // vorn_sql reading kTestKeyFile in its working folder
   kVornKeyfile,
+  kVornShow,         // the deliverable
+  kVornShowTestKey,  // vorn_show reading kTestKeyFile in its working folder
   kQuordexHelper,
 };
 

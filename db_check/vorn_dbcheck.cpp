@@ -22,26 +22,21 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vorn_dbcheck [-k PATH|--key-file=PATH] [-S PATH|--socket=PATH] [-t SECONDS|--timeout=SECONDS] [FILE]\n"
-    "       vorn_dbcheck --help\n";
+    "Usage: vorn_dbcheck [-k PATH|--key-file=PATH] [-S PATH|--socket=PATH] [-t SECONDS|--timeout=SECONDS] [FILE]\n"
+    "Connects to the MariaDB server that the configuration FILE (default: $HOME/.vorn_sql,\n"
+    "plain or encrypted) names, as its user, and opens its database. Changes nothing.\n"
+    "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
+    "  -S, --socket=PATH      the local server's socket, for the host localhost\n"
+    "  -t, --timeout=SECONDS  limit for connecting, reading and writing (1 to 86400; default 10)\n"
+    "  -h, --help             print this help\n"
+    "Exit status: 0 connected, 1 not valid, a connection line missing or no connection,\n"
+    "2 not read (usage, file, key or content).\n";
 
-const char kHelp[] =
-    "Connects to the MariaDB server named in a vorn configuration file (default\n"
-    "$HOME/.vorn_sql, plain or encrypted) and opens its database.\n"
-    " -k, --key-file=PATH   Decrypt with the key file PATH instead of the fixed one\n"
-    " -S, --socket=PATH     Socket of the local server, for the host localhost\n"
-    " -t, --timeout=SECONDS Limit for connecting, reading and writing (1 to 86400, default 10)\n"
-    "     --help            Print this message\n"
-    "Exit status: 0 connected, 1 the file breaks the format, lacks a connection line\n"
-    "or the connection failed, 2 nothing could be read.\n";
-
-const char kShortOptions[] = "+k:S:t:";
-enum { kOptHelp = 256 };
 const vornopt::option kLongOptions[] = {
     {"key-file", vornopt::required_argument, nullptr, 'k'},
     {"socket", vornopt::required_argument, nullptr, 'S'},
     {"timeout", vornopt::required_argument, nullptr, 't'},
-    {"help", vornopt::no_argument, nullptr, kOptHelp},
+    {"help", vornopt::no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -58,43 +53,49 @@ struct Settings {
   const char* file = nullptr;
 };
 
+int usageError() {
+  std::fputs(kUsage, stderr);
+  return kReadFailed;
+}
+
 // Returns -1 to go on, else the exit status of a run that ends here.
 int parseCommandLine(int argc, char** argv, Settings* s) {
-  vornopt::opterr = 1;
   for (;;) {
-    int c = vornopt::_getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    int c = vornopt::_getopt_long(argc, argv, "k:S:t:h", kLongOptions, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'k':
-        s->key_file = vornopt::optarg;
-        break;
       case 'S':
-        s->socket = vornopt::optarg;
+        if (vornopt::optarg[0] == '\0') {
+          std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
+          return usageError();
+        }
+        (c == 'k' ? s->key_file : s->socket) = vornopt::optarg;
         break;
       case 't': {
         char* end = nullptr;
         errno = 0;
         long value = std::strtol(vornopt::optarg, &end, 10);
         if (end == vornopt::optarg || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeoutSeconds) {
-          std::fprintf(stderr, "vorn_dbcheck: timeout '%s' is not a number of seconds from 1 to %ld\n",
-                       vornopt::optarg, kMaxTimeoutSeconds);
-          return 2;
+          std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n",
+                       kMaxTimeoutSeconds);
+          return usageError();
         }
         s->timeout = static_cast<unsigned>(value);
         break;
       }
-      case kOptHelp:
+      case 'h':
         std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
-        return 0;
+        return std::fflush(stdout) == 0 ? 0 : kReadFailed;
       default:
-        std::fputs(kUsage, stderr);
-        return 2;
+        // The parser's message ends without a newline.
+        std::fputs("\n", stderr);
+        return usageError();
     }
   }
   if (argc - vornopt::optind > 1) {
-    std::fputs(kUsage, stderr);
-    return 2;
+    std::fputs("vorn_dbcheck: one FILE at most\n", stderr);
+    return usageError();
   }
   if (argc - vornopt::optind == 1) s->file = argv[vornopt::optind];
   return -1;
@@ -214,7 +215,7 @@ int checkAndConnect(const Settings& s) {
   bool complete = faults == 0;
   for (size_t i = 0; faults == 0 && i < kConnectionLineCount; i++) {
     if (found.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: no %s line: nothing to connect with\n", file, kConnectionLines[i].key);
+      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", file, kConnectionLines[i].key);
       complete = false;
     } else {
       copyValue(&values[i], std::string_view(found.value[i], found.length[i]));

@@ -31,13 +31,18 @@ and replaces the file atomically.
 quordex_helper sets or clears the Linux immutable attribute of a file, to lock
 the configuration against change.]=])
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# One package per install component. CPack would put the one summary above
+# every package's description, so each description carries its own first line.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL admin)
 set(CPACK_DEBIAN_ADMIN_PACKAGE_NAME vorn-admin)
+set(CPACK_DEBIAN_ADMIN_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+unset(CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 if(VORN_HAVE_DBCHECK)
   list(APPEND CPACK_COMPONENTS_ALL dbcheck)
   set(CPACK_DEBIAN_DBCHECK_PACKAGE_NAME vorn-admin-dbcheck)
-  set(CPACK_COMPONENT_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file
+  set(CPACK_DEBIAN_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file
 vorn_dbcheck reads a configuration file written by vorn_sql (plain, or
 encrypted under the key in /usr/quordex/tirun/.vorn_yelto), checks it as
 vorn_show does, then connects to the MariaDB server it names with the user,

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Drives the bash completion of vorn_sql ($1) the way bash does: sets COMP_WORDS
-# and COMP_CWORD, calls the function registered for vorn_sql and compares
-# COMPREPLY with the expected candidates, in any order.
+# Drives the bash completion ($1) of a program ($2, default vorn_sql) the way
+# bash does: sets COMP_WORDS and COMP_CWORD, calls the function registered for
+# the program and compares COMPREPLY with the expected candidates, in any order.
 set -u
 source "$1" || exit 1
-fn=$(complete -p vorn_sql 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+program=${2:-vorn_sql}
+fn=$(complete -p "$program" 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
 if [ -z "$fn" ]; then
-  echo "$1 registers no completion function for vorn_sql" >&2
+  echo "$1 registers no completion function for $program" >&2
   exit 1
 fi
 dir=$(mktemp -d) || exit 1
@@ -44,22 +45,32 @@ cases=(
   "--h $dir/o|"
   "-e yes -s $dir/other -|$all"
 )
+[ "$program" = vorn_dbcheck ] && cases=(
+  "-|-k -S -t -h --key-file --socket --timeout --help"
+  "--|--key-file --socket --timeout --help"
+  "-t |"
+  "--ti = |"
+  "-k $dir/o|$dir/other"
+  "--so = $dir/conf|$dir/conf.a $dir/conf.d"
+  "--key-file=$dir/o|$dir/other"
+  "-t 3 $dir/conf|$dir/conf.a $dir/conf.d"
+)
 sorted() { printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' '; }
 failed=0
 for row in "${cases[@]}"; do
   line=${row%%|*}
   want=${row#*|}
-  read -ra COMP_WORDS <<<"vorn_sql $line"
+  read -ra COMP_WORDS <<<"$program $line"
   [[ $line == *" " || -z $line ]] && COMP_WORDS+=("")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  COMP_LINE="vorn_sql $line"
+  COMP_LINE="$program $line"
   COMP_POINT=${#COMP_LINE}
   COMPREPLY=()
-  "$fn" vorn_sql "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  "$fn" "$program" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   got=$(sorted "${COMPREPLY[@]}")
   expected=$(sorted $want)
   if [ "$got" != "$expected" ]; then
-    echo "FAIL 'vorn_sql $line': got [$got], want [$expected]" >&2
+    echo "FAIL '$program $line': got [$got], want [$expected]" >&2
     failed=1
   fi
 done

@@ -1,7 +1,6 @@
-// A private MariaDB server for the tests that connect: a fresh data folder made
-// by mariadb-install-db, then mariadbd on its own socket and a free loopback
-// port, run as a child of the test process. The kernel kills the server when
-// the test process ends in any way (crash, abort, timeout kill), and
+// A private MariaDB server for the tests that connect: mariadb-install-db into
+// a fresh folder, then mariadbd on its own socket and a free loopback port, as
+// a child that the kernel kills when the test process ends in any way;
 // stopMariadb ends it by its process id on the normal path.
 #pragma once
 
@@ -14,21 +13,23 @@ namespace testsupport {
 struct MariadbServer {
   pid_t pid = -1;
   int port = 0;
-  std::string dir;     // data folder, socket, logs; removed when stopped
-  std::string socket;  // the server's Unix socket
-  double install_seconds = 0;  // making the data folder
-  double start_seconds = 0;    // from starting mariadbd to its first accepted connection
+  std::string dir, socket;                           // folder (removed when stopped) and socket
+  double install_seconds = 0, start_seconds = 0;     // data folder; until the first answer
 };
 
-// Starts a server whose account root@localhost has no password. On failure
-// returns false, with the reason (and the server's log) in *why.
+// A loopback TCP socket on a free port, left open unless !keep_open: listening
+// (connections complete but get no answer) or not (nothing listens there).
+// Returns the port.
+int loopbackSocket(bool listening, bool keep_open = true);
+
+// Starts a server whose root@localhost has no password; false with the reason
+// and the server's log in *why.
 bool startMariadb(MariadbServer* server, std::string* why);
 
-// Runs SQL statements as root through the socket with the mariadb client
-// program, their bytes taken as they are (binary character set); on failure returns false with the client's messages in *why.
+// Runs SQL as root over the socket with the mariadb client, bytes as they are.
 bool runSql(const MariadbServer& server, const std::string& sql, std::string* why);
 
-// Stops the server (SIGTERM, then SIGKILL after 20 s) and removes its folder.
+// SIGTERM, SIGKILL after 20 s, then the folder is removed.
 void stopMariadb(MariadbServer* server);
 
 }  // namespace testsupport

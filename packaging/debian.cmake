@@ -20,7 +20,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VORN_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write and lock the MariaDB connection configuration of vorn")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write, check and lock the MariaDB connection configuration of vorn")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [=[
 vorn_sql writes the database-connection configuration file of the vorn
 authentication product: a fixed block of product settings and the MariaDB
@@ -28,6 +28,9 @@ host, port, database, user and password, as plain text or encrypted under the
 key in /usr/quordex/tirun/.vorn_yelto. It offers defaults for the values not
 given, reads one-character answers (so they can be piped on standard input)
 and replaces the file atomically.
+vorn_show prints such a file, decrypted and with the password masked, and
+checks every line of it against the format vorn_sql writes.
+vorn_keyfile writes the key file, for a random key or a given one.
 quordex_helper sets or clears the Linux immutable attribute of a file, to lock
 the configuration against change.]=])
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -11,9 +11,9 @@
 #   check_deb.sh lintian FOLDER
 #       lintian finds no error and no warning in any package (overrides in the
 #       package count).
-#   check_deb.sh completion FOLDER [PROGRAM PACKAGE]
-#       bash-completion's loader finds the completion of PROGRAM (vorn_sql)
-#       where the package PACKAGE (vorn-admin) puts it.
+#   check_deb.sh completion FOLDER [PACKAGE PROGRAM...]
+#       bash-completion's loader finds the completion of each PROGRAM (vorn-admin's
+#       three by default) where the package PACKAGE (vorn-admin) puts it.
 # Exit 77 (skipped) when a tool that a check needs is missing.
 set -u
 mode=$1
@@ -67,12 +67,16 @@ contents)
   want="\
 drwxr-xr-x root/root ./usr/
 drwxr-xr-x root/root ./usr/bin/
+-rwxr-xr-x root/root ./usr/bin/vorn_show
 -rwxr-xr-x root/root ./usr/bin/vorn_sql
 drwxr-xr-x root/root ./usr/sbin/
 -rwxr-xr-x root/root ./usr/sbin/quordex_helper
+-rwxr-xr-x root/root ./usr/sbin/vorn_keyfile
 drwxr-xr-x root/root ./usr/share/
 drwxr-xr-x root/root ./usr/share/bash-completion/
 drwxr-xr-x root/root ./usr/share/bash-completion/completions/
+-rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_keyfile
+-rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_show
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_sql
 drwxr-xr-x root/root ./usr/share/doc/
 drwxr-xr-x root/root ./usr/share/doc/vorn-admin/
@@ -83,9 +87,11 @@ drwxr-xr-x root/root ./usr/share/lintian/overrides/
 -rw-r--r-- root/root ./usr/share/lintian/overrides/vorn-admin
 drwxr-xr-x root/root ./usr/share/man/
 drwxr-xr-x root/root ./usr/share/man/man1/
+-rw-r--r-- root/root ./usr/share/man/man1/vorn_show.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/vorn_sql.1.gz
 drwxr-xr-x root/root ./usr/share/man/man8/
--rw-r--r-- root/root ./usr/share/man/man8/quordex_helper.8.gz"
+-rw-r--r-- root/root ./usr/share/man/man8/quordex_helper.8.gz
+-rw-r--r-- root/root ./usr/share/man/man8/vorn_keyfile.8.gz"
   got=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | LC_ALL=C sort -k 3)
   [ "$got" = "$want" ] || fail "contents differ from the expected list:
 $(diff <(echo "$want") <(echo "$got"))"
@@ -96,8 +102,12 @@ $(diff <(echo "$want") <(echo "$got"))"
   [ "$(head -n 1 <<<"$usage")" = "vorn_sql [<options>]" ] || fail "installed vorn_sql --help printed '$usage'"
   helper=$($emulator "$root/usr/sbin/quordex_helper" 2>&1)
   [[ $? = 1 && $helper == "Usage: "*" <path> <1|0>" ]] || fail "installed quordex_helper printed '$helper'"
+  show=$($emulator "$root/usr/bin/vorn_show" --help)
+  [[ $show == "Usage: vorn_show "* ]] || fail "installed vorn_show --help printed '$show'"
+  keyfile=$($emulator "$root/usr/sbin/vorn_keyfile" --help)
+  [[ $keyfile == "Usage: vorn_keyfile "* ]] || fail "installed vorn_keyfile --help printed '$keyfile'"
   if command -v man >/dev/null; then
-    for page in "1 vorn_sql" "8 quordex_helper"; do
+    for page in "1 vorn_sql" "8 quordex_helper" "1 vorn_show" "8 vorn_keyfile"; do
       # shellcheck disable=SC2086
       text=$(man -M "$root/usr/share/man" $page 2>&1)
       grep -qx "NAME" <<<"$text" || fail "man $page from the package shows no NAME section: $(head -n 3 <<<"$text")"
@@ -154,18 +164,21 @@ lintian)
 completion)
   loader=/usr/share/bash-completion/bash_completion
   [ -f "$loader" ] || skip "bash-completion is not installed (bash scripts/setup installs it)"
-  program=${2:-vorn_sql}
-  one_deb "$1" "${3:-vorn-admin}"
+  one_deb "$1" "${2:-vorn-admin}"
+  programs=("${@:3}")
+  [ ${#programs[@]} = 0 ] && programs=(vorn_sql vorn_show vorn_keyfile)
   root=$(mktemp -d) || exit 1
   trap 'rm -rf "$root"' EXIT
   dpkg-deb -x "$deb" "$root" || exit 1
   # Prints the registration and the file that defined its function.
-  registered=$(XDG_DATA_DIRS="$root/usr/share" BASH_COMPLETION_USER_DIR=/nonexistent bash -c \
-    'source "$1" && __load_completion "$2" && complete -p "$2" && shopt -s extdebug &&
-     declare -F "$(complete -p "$2" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")"' _ "$loader" "$program" 2>&1)
-  [[ $registered == "complete -F "*" $program"$'\n'*" $root/usr/share/bash-completion/completions/$program" ]] ||
-    { echo "$deb: bash-completion did not load the completion of $program from the package: $registered" >&2; exit 1; }
-  echo "$deb: bash-completion loads it: $registered"
+  for prog in "${programs[@]}"; do
+    registered=$(XDG_DATA_DIRS="$root/usr/share" BASH_COMPLETION_USER_DIR=/nonexistent bash -c \
+      'source "$1" && __load_completion "$2" && complete -p "$2" && shopt -s extdebug &&
+       declare -F "$(complete -p "$2" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")"' _ "$loader" "$prog" 2>&1)
+    [[ $registered == "complete -F "*" $prog"$'\n'*" $root/usr/share/bash-completion/completions/$prog" ]] ||
+      { echo "$deb: bash-completion did not load the completion of $prog from the package: $registered" >&2; exit 1; }
+    echo "$deb: bash-completion loads $prog's: $registered"
+  done
   exit 0
   ;;
 esac

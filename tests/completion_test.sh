@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Drives the bash completion ($1) of a program ($2, default vorn_sql) the way
-# bash does: sets COMP_WORDS and COMP_CWORD, calls the function registered for
-# the program and compares COMPREPLY with the expected candidates, in any order.
+# Drives the bash completion file $1 of the program $2 (vorn_sql when not
+# given) the way bash does: sets COMP_WORDS and COMP_CWORD, calls the function
+# registered for the program and compares COMPREPLY with the expected
+# candidates, in any order.
 set -u
+prog=${2:-vorn_sql}
 source "$1" || exit 1
-program=${2:-vorn_sql}
-fn=$(complete -p "$program" 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+fn=$(complete -p "$prog" 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
 if [ -z "$fn" ]; then
-  echo "$1 registers no completion function for $program" >&2
+  echo "$1 registers no completion function for $prog" >&2
   exit 1
 fi
 dir=$(mktemp -d) || exit 1
@@ -45,32 +46,55 @@ cases=(
   "--h $dir/o|"
   "-e yes -s $dir/other -|$all"
 )
-[ "$program" = vorn_dbcheck ] && cases=(
-  "-|-k -S -t -h --key-file --socket --timeout --help"
-  "--|--key-file --socket --timeout --help"
-  "-t |"
-  "--ti = |"
-  "-k $dir/o|$dir/other"
-  "--so = $dir/conf|$dir/conf.a $dir/conf.d"
-  "--key-file=$dir/o|$dir/other"
-  "-t 3 $dir/conf|$dir/conf.a $dir/conf.d"
-)
+files="$dir/conf.a $dir/conf.d $dir/other"
+case $prog in
+vorn_show)
+  cases=(
+    "-|-r -q -k --reveal --quiet --key-file --help"
+    "--k|--key-file"
+    "$dir/c|$dir/conf.a $dir/conf.d"
+    "-r $dir/|$files"
+    "-k $dir/o|$dir/other"
+    "--key-file = $dir/o|$dir/other"
+    "--key-file=$dir/o|$dir/other"
+  ) ;;
+vorn_keyfile)
+  cases=(
+    "-|-k --key --print-key --help"
+    "--p|--print-key"
+    "-k |"
+    "--key = 01|"
+    "--key=01|"
+    "--print-key $dir/o|$dir/other"
+    "-k 0123 $dir/|$files"
+  ) ;;
+vorn_dbcheck)
+  cases=(
+    "-|-k -S -t -h --key-file --socket --timeout --help"
+    "-t |"
+    "--ti = |"
+    "-k $dir/o|$dir/other"
+    "--so = $dir/conf|$dir/conf.a $dir/conf.d"
+    "--key-file=$dir/o|$dir/other"
+    "-t 3 $dir/|$files"
+  ) ;;
+esac
 sorted() { printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' '; }
 failed=0
 for row in "${cases[@]}"; do
   line=${row%%|*}
   want=${row#*|}
-  read -ra COMP_WORDS <<<"$program $line"
+  read -ra COMP_WORDS <<<"$prog $line"
   [[ $line == *" " || -z $line ]] && COMP_WORDS+=("")
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  COMP_LINE="$program $line"
+  COMP_LINE="$prog $line"
   COMP_POINT=${#COMP_LINE}
   COMPREPLY=()
-  "$fn" "$program" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  "$fn" "$prog" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   got=$(sorted "${COMPREPLY[@]}")
   expected=$(sorted $want)
   if [ "$got" != "$expected" ]; then
-    echo "FAIL '$program $line': got [$got], want [$expected]" >&2
+    echo "FAIL '$prog $line': got [$got], want [$expected]" >&2
     failed=1
   fi
 done

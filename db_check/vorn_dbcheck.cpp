@@ -140,7 +140,7 @@ void putTarget(FILE* out, const char* host, bool via_socket, const char* port, c
 
 // Connects and reports; returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* host, Value* user, Value* password, Value* dbname,
-            Value* port) {
+                  Value* port) {
   // As with every MariaDB client, the host "localhost" means the local server's
   // socket; the library's own default path unless --socket names another.
   bool via_socket = std::strcmp(host->text, "localhost") == 0;

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Builds and checks the Debian package of a build folder.
+# Builds and checks the Debian packages of a build folder.
 #   check_deb.sh build CPACK_CONFIG FOLDER
-#       Runs CPack; FOLDER then holds exactly one .deb.
+#       Runs CPack; FOLDER then holds exactly one vorn-admin .deb.
 #   check_deb.sh contents FOLDER VERSION [EMULATOR]
 #       Control fields (the architecture is the one of the packaged programs, the
 #       dependency is libc6 alone), the exact list of files with owners and
 #       modes, and the programs and man pages as installed work.
+#   check_deb.sh dbcheck FOLDER VERSION [EMULATOR]
+#       The same for vorn-admin-dbcheck, which depends on libmariadb3 too.
 #   check_deb.sh lintian FOLDER
-#       lintian finds no error and no warning (overrides in the package count).
-#   check_deb.sh completion FOLDER
-#       bash-completion's loader finds the completion where the package puts it.
+#       lintian finds no error and no warning in any package (overrides in the
+#       package count).
+#   check_deb.sh completion FOLDER [PACKAGE PROGRAM...]
+#       bash-completion's loader finds the completion of each PROGRAM (vorn-admin's
+#       three by default) where the package PACKAGE (vorn-admin) puts it.
 # Exit 77 (skipped) when a tool that a check needs is missing.
 set -u
 mode=$1
@@ -17,7 +21,7 @@ shift
 skip() { echo "SKIPPED: $1"; exit 77; }
 fail() { echo "$deb: $*" >&2; status=1; }
 one_deb() {
-  local debs=("$1"/*.deb)
+  local debs=("$1/${2:-vorn-admin}"_*.deb)
   [ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || { echo "$1: not exactly one .deb: ${debs[*]}" >&2; exit 1; }
   deb=${debs[0]}
 }
@@ -115,25 +119,59 @@ $(diff <(echo "$want") <(echo "$got"))"
   exit "$status"
   ;;
 
+dbcheck)
+  one_deb "$1" vorn-admin-dbcheck
+  version=$2 emulator=${3:-}
+  root=$(mktemp -d) || exit 1
+  trap 'rm -rf "$root"' EXIT
+  dpkg-deb -x "$deb" "$root" || exit 1
+  field() { dpkg-deb -f "$deb" "$1"; }
+  [ "$(field Package)" = vorn-admin-dbcheck ] || fail "Package '$(field Package)'"
+  [ "$(field Version)" = "$version-1" ] || fail "Version '$(field Version)', want $version-1"
+  [[ $deb == *_"$(field Architecture)".deb ]] || fail "file name does not end in _$(field Architecture).deb"
+  # dpkg-shlibdeps names both libraries, each with a minimum version, in any order.
+  deps=$(field Depends | tr ',' '\n' | sed 's/^ *//' | LC_ALL=C sort | tr '\n' ' ')
+  [[ $deps =~ ^libc6\ \(\>=\ [0-9.]+\)\ libmariadb3\ \(\>=\ [0-9.:]+\)\ $ ]] ||
+    fail "Depends '$(field Depends)', want libc6 and libmariadb3 with versions"
+  want="\
+./usr/bin/vorn_dbcheck
+./usr/share/bash-completion/completions/vorn_dbcheck
+./usr/share/doc/vorn-admin-dbcheck/changelog.Debian.gz
+./usr/share/doc/vorn-admin-dbcheck/copyright
+./usr/share/lintian/overrides/vorn-admin-dbcheck
+./usr/share/man/man1/vorn_dbcheck.1.gz"
+  got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
+  [ "$got" = "$want" ] || fail "files differ from the expected list:
+$(diff <(echo "$want") <(echo "$got"))"
+  usage=$($emulator "$root/usr/bin/vorn_dbcheck" --help)
+  [[ $? = 0 && $usage == "Usage: vorn_dbcheck "* ]] || fail "installed vorn_dbcheck --help printed '$usage'"
+  [ "$status" = 0 ] && echo "$deb: $(field Depends), files as expected"
+  exit "$status"
+  ;;
+
 lintian)
   command -v lintian >/dev/null || skip "lintian is not installed (bash scripts/setup installs it)"
   one_deb "$1"
-  # Info tags are shown but do not fail the check.
-  lintian --fail-on error,warning --display-info "$deb" 2>&1 | grep -v 'running with root privileges'
-  [ "${PIPESTATUS[0]}" = 0 ] || { echo "$deb: lintian reports errors or warnings" >&2; exit 1; }
-  echo "$deb: lintian reports no error and no warning"
+  for deb in "$1"/*.deb; do
+    # Info tags are shown but do not fail the check.
+    lintian --fail-on error,warning --display-info "$deb" 2>&1 | grep -v 'running with root privileges'
+    [ "${PIPESTATUS[0]}" = 0 ] || { echo "$deb: lintian reports errors or warnings" >&2; exit 1; }
+    echo "$deb: lintian reports no error and no warning"
+  done
   exit 0
   ;;
 
 completion)
   loader=/usr/share/bash-completion/bash_completion
   [ -f "$loader" ] || skip "bash-completion is not installed (bash scripts/setup installs it)"
-  one_deb "$1"
+  one_deb "$1" "${2:-vorn-admin}"
+  programs=("${@:3}")
+  [ ${#programs[@]} = 0 ] && programs=(vorn_sql vorn_show vorn_keyfile)
   root=$(mktemp -d) || exit 1
   trap 'rm -rf "$root"' EXIT
   dpkg-deb -x "$deb" "$root" || exit 1
   # Prints the registration and the file that defined its function.
-  for prog in vorn_sql vorn_show vorn_keyfile; do
+  for prog in "${programs[@]}"; do
     registered=$(XDG_DATA_DIRS="$root/usr/share" BASH_COMPLETION_USER_DIR=/nonexistent bash -c \
       'source "$1" && __load_completion "$2" && complete -p "$2" && shopt -s extdebug &&
        declare -F "$(complete -p "$2" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")"' _ "$loader" "$prog" 2>&1)
@@ -144,5 +182,5 @@ completion)
   exit 0
   ;;
 esac
-echo "usage: check_deb.sh build|contents|lintian|completion ..." >&2
+echo "usage: check_deb.sh build|contents|dbcheck|lintian|completion ..." >&2
 exit 2

@@ -64,6 +64,16 @@ vorn_keyfile)
     "--key=01|"
     "-k 0123 $dir/|$files"
   ) ;;
+vorn_dbcheck)
+  cases=(
+    "-|-k -S -t -h --key-file --socket --timeout --help"
+    "-t |"
+    "--ti = |"
+    "-k $dir/o|$dir/other"
+    "--so = $dir/conf|$dir/conf.a $dir/conf.d"
+    "--key-file=$dir/o|$dir/other"
+    "-t 3 $dir/|$files"
+  ) ;;
 esac
 sorted() { printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' '; }
 failed=0

@@ -13,6 +13,11 @@ foreach(target vorn_sql quordex_helper vorn_keyfile vorn_show)
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:${target}>)
 endforeach()
 
+if(TARGET vorn_dbcheck)
+  add_test(NAME vorn_dbcheck.is_hardened
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:vorn_dbcheck>)
+endif()
+
 # The interposer that the fault-injection test preloads into vorn_sql: a
 # library of the build's own architecture, never installed or shipped.
 add_library(fault_inject SHARED fault_inject.cpp)
@@ -52,6 +57,9 @@ set_tests_properties(valgrind.end_to_end PROPERTIES TIMEOUT 300)
 file(GLOB VORN_ANALYSED_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/config_writer/*.cpp ${PROJECT_SOURCE_DIR}/cipher/*.cpp
   ${PROJECT_SOURCE_DIR}/config_reader/*.cpp ${PROJECT_SOURCE_DIR}/immutable_helper/*.cpp)
+if(TARGET vorn_dbcheck)
+  list(APPEND VORN_ANALYSED_SOURCES ${PROJECT_SOURCE_DIR}/db_check/vorn_dbcheck.cpp)
+endif()
 find_program(VORN_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
 vorn_tool_test(static_analysis.clang_tidy "${VORN_CLANG_TIDY}"
   COMMAND ${VORN_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} ${VORN_ANALYSED_SOURCES}

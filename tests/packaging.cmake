@@ -54,3 +54,25 @@ if(NOT VORN_SANITIZE AND NOT VORN_FUZZ)
   set_tests_properties(package.contents package.lintian package.completion_loads
                        PROPERTIES FIXTURES_REQUIRED vorn_package SKIP_RETURN_CODE 77)
 endif()
+
+# vorn_dbcheck, where it is built: its man page, completion and package.
+if(TARGET vorn_dbcheck)
+  add_test(NAME man.vorn_dbcheck.1.lint COMMAND ${VORN_CHECK_MAN} lint ${PROJECT_SOURCE_DIR}/man/vorn_dbcheck.1)
+  add_test(NAME man.vorn_dbcheck.1.displays
+           COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/vorn_dbcheck.1 ${PROJECT_VERSION}
+                   NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS
+                   EXAMPLES SECURITY "SEE ALSO")
+  add_test(NAME completion.vorn_dbcheck
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${PROJECT_SOURCE_DIR}/completion/vorn_dbcheck
+                   vorn_dbcheck)
+  set_tests_properties(man.vorn_dbcheck.1.lint man.vorn_dbcheck.1.displays completion.vorn_dbcheck
+                       PROPERTIES SKIP_RETURN_CODE 77)
+  if(NOT VORN_SANITIZE AND NOT VORN_FUZZ)
+    add_test(NAME package.dbcheck_contents
+             COMMAND ${VORN_CHECK_DEB} dbcheck ${VORN_PACKAGES} ${PROJECT_VERSION} "${VORN_EMULATOR_STRING}")
+    add_test(NAME package.dbcheck_completion_loads
+             COMMAND ${VORN_CHECK_DEB} completion ${VORN_PACKAGES} vorn-admin-dbcheck vorn_dbcheck)
+    set_tests_properties(package.dbcheck_contents package.dbcheck_completion_loads
+                         PROPERTIES FIXTURES_REQUIRED vorn_package SKIP_RETURN_CODE 77)
+  endif()
+endif()

@@ -1,0 +1,149 @@
+// vorn_dbcheck end to end against a private MariaDB server, with files that
+// the test build of vorn_sql writes (plain, or encrypted under a key file made
+// by vorn_keyfile in the test's folder).
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "mariadb_server.h"
+#include "test_support.h"
+
+namespace {
+
+testsupport::MariadbServer server;
+std::string dir;
+const std::string kOddPassword = "a b\t\xc3\xa4\x80\xff z";
+
+// The server starts once, in the first test's SetUp, where a failure fails the
+// test (in SetUpTestSuite it would only skip it).
+class DbCheck : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (server.pid > 0) return;
+    std::string why;
+    ASSERT_TRUE(testsupport::startMariadb(&server, &why)) << why;
+    std::printf("mariadb: data folder %.2f s, first answer %.2f s later\n", server.install_seconds,
+                server.start_seconds);
+    ASSERT_TRUE(testsupport::runSql(server,
+                                    "CREATE DATABASE quordexDB; CREATE USER yelto IDENTIFIED BY 'mekvisa';"
+                                    "GRANT ALL ON quordexDB.* TO yelto; GRANT ALL ON nosuch.* TO yelto;"
+                                    "CREATE USER odd IDENTIFIED BY '" +
+                                        kOddPassword +
+                                        "';"
+                                        "GRANT SELECT ON quordexDB.* TO odd; CREATE USER norights IDENTIFIED BY 'x';",
+                                    &why))
+        << why;
+    dir = testsupport::makeTempDir("dbcheck");
+    ASSERT_EQ(testsupport::makeKeyFile(dir + "/" + testsupport::kTestKeyFile).exit_code, 0);
+  }
+  static void TearDownTestSuite() {
+    testsupport::stopMariadb(&server);
+    testsupport::removeTree(dir);
+  }
+};
+
+// vorn_sql's options for the given values; an empty one is left out (declined).
+std::vector<std::string> values(std::string host, std::string port, std::string user, std::string password,
+                                std::string db = "quordexDB") {
+  std::vector<std::string> args;
+  for (auto [flag, value] : {std::pair{"-H", host}, {"-P", port}, {"-u", user}, {"-p", password}, {"-d", db}})
+    if (!value.empty()) args.insert(args.end(), {flag, value});
+  return args;
+}
+
+double now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
+  const std::string port = std::to_string(server.port), local = "127.0.0.1", sock = server.socket;
+  const std::string refused = std::to_string(testsupport::loopbackSocket(false));
+  const std::string silent = std::to_string(testsupport::loopbackSocket(true));
+  const std::string wrapped = std::to_string(server.port + 65536);  // modulo 65536: the server's port
+  std::vector<std::string> encrypted = values(local, port, "yelto", "mekvisa");
+  encrypted.insert(encrypted.end(), {"-e", "yes"});
+  struct Case {
+    const char* name;
+    std::vector<std::string> sql_args, args;  // vorn_sql's and vorn_dbcheck's options
+    int status;
+    std::string said;  // the start of the line on standard output, or a part of the one on standard error
+  } cases[] = {
+      {"plain",
+       values(local, port, "yelto", "mekvisa"),
+       {},
+       0,
+       "Connected to 127.0.0.1 port " + port + " as yelto, database quordexDB, server 10."},
+      {"encrypted", encrypted, {"-k", dir + "/.vorn_yelto"}, 0, "Connected to 127.0.0.1 port " + port + " as yelto"},
+      {"password with spaces and high bytes", values(local, port, "odd", kOddPassword), {}, 0, "Connected"},
+      {"localhost",
+       values("localhost", "3306", "yelto", "mekvisa"),
+       {"--socket=" + sock},
+       0,
+       "Connected to localhost socket " + sock + " as yelto, database quordexDB"},
+      {"wrong password",
+       values(local, port, "yelto", "wrong"),
+       {},
+       1,
+       ": cannot connect to 127.0.0.1 port " + port + " as yelto: error 1045: Access denied for user 'yelto'@"},
+      {"no rights",
+       values(local, port, "norights", "x"),
+       {},
+       1,
+       "error 1044: Access denied for user 'norights'@'%' to database 'quordexDB'"},
+      {"unknown database",
+       values(local, port, "yelto", "mekvisa", "nosuch"),
+       {},
+       1,
+       "error 1049: Unknown database 'nosuch'"},
+      {"nothing listening", values(local, refused, "yelto", "mekvisa"), {}, 1, " as yelto: error 2002: "},
+      {"unknown host",
+       values("nohost.invalid", port, "yelto", "mekvisa"),
+       {},
+       1,
+       "error 2005: Unknown server host 'nohost.invalid'"},
+      {"silent listener", values(local, silent, "yelto", "mekvisa"), {"-t", "1"}, 1, " as yelto: error 2013: "},
+      {"port beyond TCP",
+       values(local, wrapped, "yelto", "mekvisa"),
+       {},
+       1,
+       ": PORTNO " + wrapped + " is not a TCP port (at most 65535); no connection tried\n"},
+      {"missing lines",
+       values(local, port, "", ""),
+       {},
+       1,
+       ": no USERNAME line; cannot connect without it\n" + dir + "/conf: no PASSWORD line; cannot connect"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::RunOptions sql, check;
+    sql.args = c.sql_args;
+    sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
+    sql.input = "ynnnnn";
+    sql.cwd = dir;
+    testsupport::RunResult written =
+        testsupport::runProgram(testsupport::programPath(testsupport::Program::kVornSqlTestKey), sql);
+    ASSERT_EQ(written.exit_code, 0) << written.err;
+    check.args = c.args;
+    check.args.push_back(dir + "/conf");
+    double start = now();
+    testsupport::RunResult r = testsupport::runProgram(VORN_DBCHECK_PATH, check);
+    EXPECT_LT(now() - start, 6) << "the timeout did not hold";
+    EXPECT_EQ(r.exit_code, c.status) << r.out << r.err;
+    // One line on one stream; the other stays empty.
+    const std::string& line = c.status == 0 ? r.out : r.err;
+    EXPECT_EQ(c.status == 0 ? r.err : r.out, "");
+    EXPECT_EQ(line.find(c.status == 0 ? c.said : dir + "/conf:"), 0u) << line;
+    EXPECT_NE(line.find(c.said), std::string::npos) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), c.name == std::string("missing lines") ? 2 : 1) << line;
+    EXPECT_EQ(line.find("mekvisa"), std::string::npos);
+    EXPECT_EQ(line.find("a b"), std::string::npos);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#include "mariadb_server.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "run_program.h"
+
+namespace testsupport {
+
+namespace {
+
+double now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// Starts a host program (never through the emulator: the server is native),
+// input from in, both outputs to log; SIGKILL reaches it when the test dies.
+pid_t spawn(std::vector<std::string> args, const std::string& in, const std::string& log) {
+  pid_t parent = getpid(), pid = fork();
+  if (pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  int i = open(in.c_str(), O_RDONLY), o = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (getppid() != parent || i < 0 || o < 0 || dup2(i, 0) < 0 || dup2(o, 1) < 0 || dup2(o, 2) < 0) _exit(126);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+bool succeeds(const std::vector<std::string>& args, const std::string& in, const std::string& log, std::string* why) {
+  int status = 0;
+  pid_t pid = spawn(args, in, log);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  readFile(log, why);
+  *why = args[0] + " failed: " + *why;
+  return false;
+}
+
+}  // namespace
+
+int loopbackSocket(bool listening, bool keep_open) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || (listening && listen(fd, 8) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return 0;
+  if (!keep_open) close(fd);
+  return ntohs(a.sin_port);
+}
+
+bool startMariadb(MariadbServer* s, std::string* why) {
+  // A socket's path holds at most 107 bytes: a deep build tree gets /tmp.
+  char templ[] = "/tmp/vorn-mariadb.XXXXXX";
+  s->dir = makeTempDir("mariadb");
+  if (s->dir.size() > 80) removeTree(s->dir), s->dir = mkdtemp(templ) != nullptr ? templ : "";
+  s->socket = s->dir + "/mariadb.sock";
+  std::vector<std::string> install = {"mariadb-install-db", "--no-defaults", "--datadir=" + s->dir + "/data",
+                                      "--skip-test-db", "--auth-root-authentication-method=normal"};
+  // As root, both programs run only when told to run as root.
+  if (geteuid() == 0) install.push_back("--user=root");
+  double t0 = now();
+  if (!succeeds(install, "/dev/null", s->dir + "/install.log", why)) return false;
+  s->install_seconds = now() - t0;
+  // The port is free but not held: another process may take it first. Rare
+  // enough that the failure (and its log) is reported rather than retried.
+  s->port = loopbackSocket(false, false);
+  std::vector<std::string> args = {"mariadbd",
+                                   "--no-defaults",
+                                   "--datadir=" + s->dir + "/data",
+                                   "--socket=" + s->socket,
+                                   "--port=" + std::to_string(s->port),
+                                   "--bind-address=127.0.0.1",
+                                   "--skip-name-resolve",
+                                   "--innodb-buffer-pool-size=16M",
+                                   "--pid-file=" + s->dir + "/mariadbd.pid"};
+  if (geteuid() == 0) args.push_back("--user=root");
+  t0 = now();
+  s->pid = spawn(args, "/dev/null", s->dir + "/server.log");
+  pid_t ended = 0;
+  while ((ended = waitpid(s->pid, nullptr, WNOHANG)) == 0 && now() - t0 < 60) {
+    if (runSql(*s, "SELECT 1;", why)) {
+      s->start_seconds = now() - t0;
+      return true;
+    }
+    usleep(50000);
+  }
+  if (ended == s->pid) s->pid = -1;  // reaped: its id may be reused
+  readFile(s->dir + "/server.log", why);
+  *why = "mariadbd did not start: " + *why;
+  return false;
+}
+
+bool runSql(const MariadbServer& s, const std::string& sql, std::string* why) {
+  std::string in = s.dir + "/statements.sql";
+  return writeFile(in, sql, 0600) &&
+         succeeds({"mariadb", "--no-defaults", "--default-character-set=binary", "--socket=" + s.socket, "--user=root"},
+                  in, s.dir + "/client.log", why);
+}
+
+void stopMariadb(MariadbServer* s) {
+  if (s->pid > 0 && kill(s->pid, SIGTERM) == 0) {
+    double t0 = now();
+    bool gone = false;
+    while (!(gone = waitpid(s->pid, nullptr, WNOHANG) != 0) && now() - t0 < 20) usleep(20000);
+    if (!gone && kill(s->pid, SIGKILL) == 0) waitpid(s->pid, nullptr, 0);
+  }
+  s->pid = -1;
+  removeTree(s->dir);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,35 @@
+// A private MariaDB server for the tests that connect: mariadb-install-db into
+// a fresh folder, then mariadbd on its own socket and a free loopback port, as
+// a child that the kernel kills when the test process ends in any way;
+// stopMariadb ends it by its process id on the normal path.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace testsupport {
+
+struct MariadbServer {
+  pid_t pid = -1;
+  int port = 0;
+  std::string dir, socket;                        // folder (removed when stopped) and socket
+  double install_seconds = 0, start_seconds = 0;  // data folder; until the first answer
+};
+
+// A loopback TCP socket on a free port, left open unless !keep_open: listening
+// (connections complete but get no answer) or not (nothing listens there).
+// Returns the port.
+int loopbackSocket(bool listening, bool keep_open = true);
+
+// Starts a server whose root@localhost has no password; false with the reason
+// and the server's log in *why.
+bool startMariadb(MariadbServer* server, std::string* why);
+
+// Runs SQL as root over the socket with the mariadb client, bytes as they are.
+bool runSql(const MariadbServer& server, const std::string& sql, std::string* why);
+
+// SIGTERM, SIGKILL after 20 s, then the folder is removed.
+void stopMariadb(MariadbServer* server);
+
+}  // namespace testsupport

@@ -327,17 +327,21 @@ char* vorn_encrypts(const char* data) {
   return text;
 }
 
-char* vorn_decrypts(const char* data) {
+char* vorn_decrypts_from(const char* data, const char* key_path, size_t* out_len) {
   if (data == nullptr) return nullptr;
-  if (getSeedKey() != 1) return const_cast<char*>(vorn_empty_text);
+  if (getSeedKeyFromFile(key_path) != 1) return const_cast<char*>(vorn_empty_text);
   size_t cipher_len = 0;
   unsigned char* cipher = base64_decode(data, &cipher_len);
   char* text = nullptr;
   if (cipher != nullptr) {
-    size_t text_len = 0;
-    text = static_cast<char*>(vorn_decrypt(cipher, cipher_len, seed_key, &text_len));
+    text = static_cast<char*>(vorn_decrypt(cipher, cipher_len, seed_key, out_len));
     std::free(cipher);
   }
   explicit_bzero(seed_key, sizeof seed_key);
   return text;
+}
+
+char* vorn_decrypts(const char* data) {
+  size_t text_len = 0;
+  return vorn_decrypts_from(data, vorn_key_path, &text_len);
 }

@@ -41,3 +41,8 @@ char* vorn_encrypts(const char* data);
 // and null when data is null, is not base64 by its length, or fails the length
 // check. The key area is all zero again when it returns.
 char* vorn_decrypts(const char* data);
+
+// vorn_decrypts under the key loaded, by the same rules, from the key file at
+// key_path. On a result other than null and vorn_empty_text, stores the count of
+// plain bytes in *out_len: unlike the text's length, it counts zero bytes too.
+char* vorn_decrypts_from(const char* data, const char* key_path, size_t* out_len);

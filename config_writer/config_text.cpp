@@ -3,31 +3,66 @@
 #include <cstdio>
 #include <cstring>
 
+const SettingLine kFixedLines[kFixedLineCount] = {
+    {.key = "AUTH_KEY", .value = nullptr},
+    {.key = "RATE_LIMIT", .value = "3 30"},
+    {.key = "KEY_METHOD", .value = "app512"},
+    {.key = "CYCLE_TIME", .value = "30"},
+    // The product's secure key: constant, the same in every file written.
+    {.key = "SECURE_KEY", .value = "Vq7Zr2KxP9mWb4TnL8cYs1GdHf3Je6Ua"},
+    {.key = "ACL_TYPE", .value = "deny"},
+    {.key = "MIDDLE_TYPE", .value = "DISALLOW_REUSE"},
+    {.key = "MIDDLE_TIME", .value = "58014762"},
+    {.key = "ENV_TYPE", .value = "share"},
+    {.key = "DETECT_YN", .value = "n"},
+};
+
+const ConnectionLine kConnectionLines[kConnectionLineCount] = {
+    {.key = "HOSTNAME",
+     .question = "If you do not specify Hostname or IP address, MariaDB server will not work properly.",
+     .default_value = "localhost"},
+    {.key = "USERNAME",
+     .question = "If you do not specify username, MariaDB server will not work properly.",
+     .default_value = "yelto"},
+    {.key = "PASSWORD",
+     .question = "If you do not specify passwd, MariaDB server will not work properly.",
+     .default_value = "mekvisa"},
+    {.key = "DBNAME",
+     .question = "If you do not specify dbname, MariaDB server will not work properly.",
+     .default_value = "quordexDB"},
+    {.key = "PORTNO",
+     .question = "If you do not specify portno, MariaDB server will not work properly.",
+     .default_value = "3306"},
+};
+
 namespace {
 
-// The product's secure key: constant, the same in every file written.
-constexpr char kSecureKey[] = "Vq7Zr2KxP9mWb4TnL8cYs1GdHf3Je6Ua";
-static_assert(sizeof kSecureKey - 1 == 32, "the secure key is 32 characters");
-
-constexpr char kFixedSettings[] =
-    "\" AUTH_KEY\n"
-    "\" RATE_LIMIT 3 30\n"
-    "\" KEY_METHOD app512\n"
-    "\" CYCLE_TIME 30\n"
-    "\" SECURE_KEY %s\n"
-    "\" ACL_TYPE deny\n"
-    "\" MIDDLE_TYPE DISALLOW_REUSE\n"
-    "\" MIDDLE_TIME 58014762\n"
-    "\" ENV_TYPE share\n"
-    "\" DETECT_YN n\n";
-// The format's "%s" (2 characters) becomes the 32-character key.
-static_assert(sizeof kFixedSettings - 1 - 2 + 32 == kFixedSettingsLength, "the fixed lines are 210 characters");
-static_assert(kFixedSettingsLength < kSecretSize, "the fixed lines fit the text area");
+// Appends text at *p, advancing *p, when it fits before end (terminator
+// included); returns false, leaving *p, when it does not.
+bool append(char** p, const char* end, const char* text) {
+  size_t len = std::strlen(text);
+  if (len >= static_cast<size_t>(end - *p)) return false;
+  std::memcpy(*p, text, len + 1);
+  *p += len;
+  return true;
+}
 
 }  // namespace
 
+bool formatLine(char* line, size_t size, const char* key, const char* value) {
+  char* p = line;
+  const char* end = line + size;
+  return append(&p, end, "\" ") && append(&p, end, key) &&
+         (value == nullptr || (append(&p, end, " ") && append(&p, end, value))) && append(&p, end, "\n");
+}
+
 void buildFixedSettings(char* secret) {
-  std::snprintf(secret, kSecretSize, kFixedSettings, kSecureKey);
+  char* p = secret;
+  for (const SettingLine& line : kFixedLines) {
+    // The ten lines fill kFixedSettingsLength characters, well inside the area.
+    formatLine(p, kSecretSize - static_cast<size_t>(p - secret), line.key, line.value);
+    p += std::strlen(p);
+  }
 }
 
 char* addOption(char* buf, size_t nbuf, const char* option) {
@@ -53,7 +88,9 @@ bool readAnswer() {
 }
 
 int maybe(const char* msg) {
-  std::printf("\n%s (y/n) ", msg);
+  std::fputs("\n", stdout);
+  std::fputs(msg, stdout);
+  std::fputs(" (y/n) ", stdout);
   std::fflush(stdout);
   return readAnswer() ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 // The configuration text: a NUL-terminated run of option lines ("\" KEY value\n")
-// held in a fixed area, and the operations that assemble it.
+// held in a fixed area, the tables that say which lines it holds, and the
+// operations that assemble it. The writer builds its text from these tables and
+// a reader checks a text against the same ones.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +13,40 @@ constexpr size_t kLineSize = 80;
 // Length of the ten fixed lines every text starts with.
 constexpr size_t kFixedSettingsLength = 210;
 
+// One line of the text: "\" KEY\n" when value is null, else "\" KEY value\n".
+struct SettingLine {
+  const char* key;
+  const char* value;
+};
+
+// The fixed lines in file order. The connection lines go between the first of
+// them (AUTH_KEY) and the second.
+constexpr size_t kFixedLineCount = 10;
+extern const SettingLine kFixedLines[kFixedLineCount];
+// The index of the fixed line whose value is the product's secure key: 32
+// characters of the base64 alphabet.
+constexpr size_t kSecureKeyLine = 4;
+
+// One connection line: its key, the question asked when its value is not given,
+// and the value written when the answer is yes.
+struct ConnectionLine {
+  const char* key;
+  const char* question;
+  const char* default_value;
+};
+
+// The connection lines in file order (HOSTNAME first, PORTNO last). Each is
+// inserted directly after the first line, so they are added in reverse order.
+constexpr size_t kConnectionLineCount = 5;
+extern const ConnectionLine kConnectionLines[kConnectionLineCount];
+
 // Writes the ten fixed lines into secret (at least kSecretSize bytes), replacing
 // whatever it held.
 void buildFixedSettings(char* secret);
+
+// Writes "\" KEY value\n" into line (size bytes) and returns true; returns false
+// when the line and its terminator do not fit.
+bool formatLine(char* line, size_t size, const char* key, const char* value);
 
 // Inserts the line option directly after the first newline of buf and returns buf.
 // Returns null and leaves buf unchanged when the result and its terminator would

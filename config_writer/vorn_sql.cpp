@@ -53,15 +53,22 @@ struct Settings {
   char* pass_word = nullptr;
   char* db_name = nullptr;
   int port_no = 0;
-  char* secret_fn = nullptr;
-  char* encrypted_text = nullptr;  // the bytes written with -e yes
+  char* secret_fn = nullptr;  // the target: from -s, else made from HOME
 };
 
-// The copies of the argument values and the encrypted text are never released:
-// they live until the process ends, right after its one run. They are held in
-// static storage, so that they stay reachable to the end and leak checkers see
-// everything else.
+// The copies of the argument values are never released: they live until the
+// process ends, right after its one run. They are held in static storage, so
+// that they stay reachable to the end and leak checkers see everything else.
 Settings settings;
+
+// What a run makes on its way to the target, released by finishRun.
+struct Run {
+  char secret[kSecretSize];      // the configuration text
+  char* tmp_fn = nullptr;        // the temporary file beside the target
+  int fd = -1;                   // the temporary file, once created
+  bool replaced = false;         // the temporary file has become the target
+  char* encrypted_text = nullptr;  // the bytes written with -e yes
+};
 
 // Command-line errors end the process at once: nothing has been created yet, and
 // buffered standard output is deliberately not flushed.
@@ -101,14 +108,27 @@ void storeText(char** slot, char letter, const char* value, const char* what) {
 }
 
 // The port as the standard base-10 conversion reads it into a signed 32-bit
-// value: leading white space and a sign are allowed, nothing may follow the
-// digits, and a value outside the 32-bit range is a range error.
+// value: leading white space (of the C locale) and a sign are allowed, at least
+// one digit must follow and nothing after the digits, and a value outside the
+// 32-bit range is refused. Written out rather than left to strtoll, which
+// brings the locale's character tables into every run.
 bool parsePort(const char* text, int* port) {
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(text, &end, 10);
-  if (end == text || *end != '\0') return false;
-  if (errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  if (*p < '0' || *p > '9') return false;
+  // The magnitude saturates just past the largest one a 32-bit value can take,
+  // so that no run of digits can overflow it.
+  constexpr long long kPastRange = static_cast<long long>(INT_MAX) + 2;
+  long long magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > kPastRange) magnitude = kPastRange;
+  }
+  if (*p != '\0') return false;
+  long long value = negative ? -magnitude : magnitude;
+  if (value < INT_MIN || value > INT_MAX) return false;
   *port = static_cast<int>(value);
   return true;
 }
@@ -174,44 +194,54 @@ void parseCommandLine(int argc, char** argv, Settings* s) {
   }
 }
 
+// Writes a port number as "%d" would, into port (at least 12 bytes), and
+// returns port.
+const char* formatPort(int value, char* port) {
+  char digits[12];
+  size_t n = 0;
+  // Ports are positive, so the value's magnitude is the value itself.
+  unsigned magnitude = static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  for (size_t i = 0; i < n; i++) port[i] = digits[n - 1 - i];
+  port[n] = '\0';
+  return port;
+}
+
 // One connection line: formatted from the command-line value when it was given,
-// else offered as a default. Returns false, after saying which key does not fit,
-// when the line would overflow the scratch line or the text area.
-bool addConnectionLine(char* secret, char* buf, const char* key, const char* value, const char* question,
-                       const char* default_line) {
+// else offered as its default. Returns false, after saying which key does not
+// fit, when the line would overflow the scratch line or the text area.
+bool addConnectionLine(char* secret, const ConnectionLine& line, const char* value) {
+  char buf[kLineSize];
   char* done;
   if (value != nullptr) {
-    int n = std::snprintf(buf, kLineSize, "\" %s %s\n", key, value);
-    done = (n < 0 || static_cast<size_t>(n) >= kLineSize) ? nullptr : addOption(secret, kSecretSize, buf);
+    done = formatLine(buf, sizeof buf, line.key, value) ? addOption(secret, kSecretSize, buf) : nullptr;
   } else {
-    done = maybeAddOption(question, secret, kSecretSize, default_line);
+    // A default line is short and always fits the scratch line.
+    formatLine(buf, sizeof buf, line.key, line.default_value);
+    done = maybeAddOption(line.question, secret, kSecretSize, buf);
   }
   if (done == nullptr) {
-    std::fprintf(stderr, "%s value is too long\n", key);
+    std::fprintf(stderr, "%s value is too long\n", line.key);
     return false;
   }
   return true;
 }
 
+// The connection lines with the values given for them, null where one was not
+// given, in file order. Each line goes in directly after the first line of the
+// text, so they are added from the last up: PORTNO is asked about first.
 bool addConnectionLines(const Settings& s, char* secret) {
-  char buf[kLineSize];
   char port[12];
-  if (s.port_no > 0) std::snprintf(port, sizeof port, "%d", s.port_no);
-  return addConnectionLine(secret, buf, "PORTNO", s.port_no > 0 ? port : nullptr,
-                           "If you do not specify portno, MariaDB server will not work properly.",
-                           "\" PORTNO 3306\n") &&
-         addConnectionLine(secret, buf, "DBNAME", s.db_name,
-                           "If you do not specify dbname, MariaDB server will not work properly.",
-                           "\" DBNAME quordexDB\n") &&
-         addConnectionLine(secret, buf, "PASSWORD", s.pass_word,
-                           "If you do not specify passwd, MariaDB server will not work properly.",
-                           "\" PASSWORD mekvisa\n") &&
-         addConnectionLine(secret, buf, "USERNAME", s.user_name,
-                           "If you do not specify username, MariaDB server will not work properly.",
-                           "\" USERNAME yelto\n") &&
-         addConnectionLine(secret, buf, "HOSTNAME", s.host_name,
-                           "If you do not specify Hostname or IP address, MariaDB server will not work properly.",
-                           "\" HOSTNAME localhost\n");
+  const char* values[kConnectionLineCount] = {
+      s.host_name, s.user_name, s.pass_word, s.db_name, s.port_no > 0 ? formatPort(s.port_no, port) : nullptr,
+  };
+  for (size_t i = kConnectionLineCount; i-- > 0;) {
+    if (!addConnectionLine(secret, kConnectionLines[i], values[i])) return false;
+  }
+  return true;
 }
 
 // Forces the directory entry of a renamed file to disk. Best effort: the new
@@ -235,106 +265,126 @@ void syncParentDirectory(char* path) {
   if (slash != nullptr) *slash = saved;
 }
 
+// Reads the run's entropy. It stays ahead of everything that looks at the
+// target.
+bool readEntropy() {
+  int rnd = open("/dev/urandom", O_RDONLY);
+  if (rnd < 0) {
+    std::perror("Failed to open \"/dev/urandom\"");
+    return false;
+  }
+  unsigned char entropy[80];
+  bool done = read(rnd, entropy, sizeof entropy) == static_cast<ssize_t>(sizeof entropy);
+  if (!done) std::perror("Failed to read from \"/dev/urandom\"");
+  close(rnd);
+  return done;
+}
+
+// The target defaults to .vorn_sql in the home directory.
+bool resolveTargetPath(Settings* s) {
+  if (s->secret_fn != nullptr) return true;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    std::fputs("Cannot determine home directory\n", stderr);
+    return false;
+  }
+  size_t home_len = std::strlen(home);
+  s->secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kDefaultFileName));
+  if (s->secret_fn == nullptr) failAllocation();
+  std::memcpy(s->secret_fn, home, home_len);
+  std::memcpy(s->secret_fn + home_len, kDefaultFileName, sizeof kDefaultFileName);
+  return true;
+}
+
+bool confirmTarget(const char* path) {
+  std::fputs("\nDo you want me to update your \"", stdout);
+  std::fputs(path, stdout);
+  std::fputs("\" file (y/n) ", stdout);
+  std::fflush(stdout);
+  return readAnswer();
+}
+
+// The temporary file is the target's name with "~" appended.
+void makeTempName(const char* path, Run* r) {
+  size_t path_len = std::strlen(path);
+  r->tmp_fn = static_cast<char*>(std::malloc(path_len + 2));
+  if (r->tmp_fn == nullptr) failAllocation();
+  std::memcpy(r->tmp_fn, path, path_len);
+  r->tmp_fn[path_len] = '~';
+  r->tmp_fn[path_len + 1] = '\0';
+}
+
+// Creates the temporary file, read-only for everyone; an existing one (a
+// concurrent run, or a link planted there) is never opened.
+bool createTemp(const char* path, Run* r) {
+  r->fd = open(r->tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW, 0444);
+  if (r->fd < 0) {
+    std::fprintf(stderr, "Failed to create \"%s\" (%s)", path, std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// The plain text, or with -e yes its encrypted form.
+const char* bytesToWrite(const Settings& s, Run* r) {
+  if (s.encrypt_flag == nullptr || std::strcmp(s.encrypt_flag, "yes") != 0) return r->secret;
+  r->encrypted_text = vorn_encrypts(r->secret);
+  if (r->encrypted_text == nullptr) {
+    std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
+    return nullptr;
+  }
+  if (*r->encrypted_text == '\0') {
+    std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
+    return nullptr;
+  }
+  return r->encrypted_text;
+}
+
+// One write; the bytes reach the disk before the rename makes them the file.
+bool writeAndReplace(const char* bytes, char* path, Run* r) {
+  size_t len = std::strlen(bytes);
+  bool written = write(r->fd, bytes, len) == static_cast<ssize_t>(len) && fsync(r->fd) == 0;
+  if (!written || rename(r->tmp_fn, path) != 0) {
+    std::perror("Failed to write new secret");
+    return false;
+  }
+  r->replaced = true;
+  syncParentDirectory(path);
+  return true;
+}
+
+// The one way out once the temporary name exists: a temporary file that did not
+// become the target is removed, and everything the run holds is released.
+void finishRun(Run* r, Settings* s) {
+  if (r->fd >= 0) {
+    if (!r->replaced) unlink(r->tmp_fn);
+    close(r->fd);
+  }
+  if (r->encrypted_text != vorn_empty_text) std::free(r->encrypted_text);
+  std::free(r->tmp_fn);
+  std::free(s->secret_fn);
+}
+
 int run(int argc, char** argv) {
   Settings& s = settings;
   parseCommandLine(argc, argv, &s);
-
   if (vornopt::optind != argc) {
     std::puts(kUsage);
     std::exit(0);
   }
 
-  // The entropy read stays ahead of everything that looks at the target.
-  int rnd = open("/dev/urandom", O_RDONLY);
-  if (rnd < 0) {
-    std::perror("Failed to open \"/dev/urandom\"");
-    return 1;
-  }
-  unsigned char entropy[80];
-  if (read(rnd, entropy, sizeof entropy) != static_cast<ssize_t>(sizeof entropy)) {
-    std::perror("Failed to read from \"/dev/urandom\"");
-    // The descriptor is left to the process exit, which follows at once.
-    // cppcheck-suppress resourceLeak
-    return 1;
-  }
+  Run r;
+  if (!readEntropy()) return 1;
+  buildFixedSettings(r.secret);
+  if (!resolveTargetPath(&s)) return 1;
+  if (!confirmTarget(s.secret_fn)) std::exit(0);
 
-  char secret[kSecretSize];
-  buildFixedSettings(secret);
-  close(rnd);
-
-  if (s.secret_fn == nullptr) {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-      std::fputs("Cannot determine home directory\n", stderr);
-      return 1;
-    }
-    size_t home_len = std::strlen(home);
-    s.secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kDefaultFileName));
-    if (s.secret_fn == nullptr) failAllocation();
-    std::memcpy(s.secret_fn, home, home_len);
-    std::memcpy(s.secret_fn + home_len, kDefaultFileName, sizeof kDefaultFileName);
-  }
-
-  std::printf("\nDo you want me to update your \"%s\" file (y/n) ", s.secret_fn);
-  std::fflush(stdout);
-  if (!readAnswer()) std::exit(0);
-
-  size_t path_len = std::strlen(s.secret_fn);
-  char* tmp_fn = static_cast<char*>(std::malloc(path_len + 2));
-  if (tmp_fn == nullptr) failAllocation();
-  std::memcpy(tmp_fn, s.secret_fn, path_len);
-  tmp_fn[path_len] = '~';
-  tmp_fn[path_len + 1] = '\0';
-
-  if (!addConnectionLines(s, secret)) {
-    std::free(tmp_fn);
-    std::free(s.secret_fn);
-    return 1;
-  }
-
-  int fd = open(tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW, 0444);
-  if (fd < 0) {
-    std::fprintf(stderr, "Failed to create \"%s\" (%s)", s.secret_fn, std::strerror(errno));
-    std::free(tmp_fn);
-    std::free(s.secret_fn);
-    return 1;
-  }
-
-  const char* bytes = secret;
-  if (s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0) {
-    s.encrypted_text = vorn_encrypts(secret);
-    bytes = s.encrypted_text;
-    if (bytes == nullptr || *bytes == '\0') {
-      if (bytes == nullptr) {
-        std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
-      } else {
-        std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
-      }
-      unlink(tmp_fn);
-      close(fd);
-      std::free(tmp_fn);
-      std::free(s.secret_fn);
-      return 1;
-    }
-  }
-
-  // One write; the bytes reach the disk before the rename makes them the file.
-  size_t len = std::strlen(bytes);
-  bool written = write(fd, bytes, len) == static_cast<ssize_t>(len) && fsync(fd) == 0;
-  if (!written || rename(tmp_fn, s.secret_fn) != 0) {
-    std::perror("Failed to write new secret");
-    unlink(tmp_fn);
-    close(fd);
-    std::free(tmp_fn);
-    std::free(s.secret_fn);
-    return 1;
-  }
-  syncParentDirectory(s.secret_fn);
-
-  std::free(tmp_fn);
-  std::free(s.secret_fn);
-  close(fd);
-  return 0;
+  makeTempName(s.secret_fn, &r);
+  const char* bytes = nullptr;
+  bool done = addConnectionLines(s, r.secret) && createTemp(s.secret_fn, &r) &&
+              (bytes = bytesToWrite(s, &r)) != nullptr && writeAndReplace(bytes, s.secret_fn, &r);
+  finishRun(&r, &s);
+  return done ? 0 : 1;
 }
 
 }  // namespace

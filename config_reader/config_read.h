@@ -1,0 +1,30 @@
+// Reading a configuration file as vorn_sql writes it: the default path, and the
+// file's text, plain or decrypted under the key file's key.
+#pragma once
+
+#include <cstddef>
+
+// The largest configuration file that is read, in bytes.
+constexpr size_t kConfigFileMax = 4096;
+
+// The exit status of a program that could not read or check the file.
+constexpr int kReadFailed = 2;
+
+// Writes "$HOME/.vorn_sql" into path (size bytes) and returns true. Returns
+// false, after printing "Cannot determine home directory" on standard error,
+// when HOME is unset or does not begin with "/", and false with a message naming
+// the reason when the path does not fit.
+bool defaultConfigPath(char* path, size_t size);
+
+// Reads the configuration file at path into text (at least kConfigFileMax + 1
+// bytes) and stores its length in *len; text is NUL-terminated after it, and may
+// hold NUL bytes before it. The file is opened read-only and non-blocking (a
+// FIFO cannot hang it; a symbolic link is followed) and must be a regular file
+// of at most kConfigFileMax bytes. Plain when it starts with "\" AUTH_KEY\n";
+// otherwise it is decrypted as vorn_decrypts does, under the key loaded from
+// key_path, or from the fixed key file when key_path is null.
+//
+// Returns 0 on success. Returns kReadFailed after printing one line on standard
+// error that names the file (and the key file where it applies) and the cause;
+// text then holds nothing of the file.
+int readConfigFile(const char* path, const char* key_path, char* text, size_t* len);

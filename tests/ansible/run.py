@@ -2,12 +2,13 @@
 # The collection vorn.admin end to end: built with ansible-galaxy, run by
 # ansible-playbook against several hosts on the local connection, each with its
 # own configuration file in a scratch folder, using the programs of the build.
-#   run.py files|lock COLLECTION SCRATCH VORN_SQL VORN_SHOW QUORDEX_HELPER VORN_KEYFILE
+#   run.py files|lock COLLECTION SCRATCH VORN_SQL VORN_SHOW QUORDEX_HELPER VORN_KEYFILE [VORN_DBCHECK]
 # Exits 77 (skipped) with the reason when something it needs is missing.
 import json, os, shutil, subprocess, sys, time
 
 part, collection, scratch, vorn_sql, vorn_show, helper, keyfile = (
     [sys.argv[1]] + [os.path.abspath(a) for a in sys.argv[2:8]])
+dbcheck = os.path.abspath(sys.argv[8]) if len(sys.argv) > 8 else None
 SECRET = 'pa55 w\u00f6rd'  # a space and bytes from 0x80 up
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
@@ -44,7 +45,7 @@ for name, target in (('vorn_sql', vorn_sql), ('vorn_show', vorn_show), ('quordex
     os.symlink(target, root + '/bin/' + name)
 key, bad_key = root + '/key', root + '/badkey'
 os.makedirs(key)
-assert run([keyfile, '0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
+assert run([keyfile, '--key=0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
 os.makedirs(bad_key)
 shutil.copy(key + '/.vorn_yelto', bad_key)
 os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
@@ -58,7 +59,7 @@ r = run(['ansible-galaxy', 'collection', 'install', '-p', root + '/collections',
          root + '/vorn-admin-1.0.0.tar.gz'], env=env)
 assert r.returncode == 0, r.stdout + r.stderr
 
-values = dict(db_host='db.example.net', db_port=3307, db_name='quordexDB', db_user='yelto',
+values = dict(db_host='127.0.0.1', db_port=3307, db_name='quordexDB', db_user='yelto',
               db_password=SECRET)
 hosts = {'plain': dict(values, encrypt=False), 'enc': dict(values, encrypt=True)}
 if part == 'files':
@@ -115,7 +116,7 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None):
             check(state(h)[3] == 0o444, '%s: %s mode' % (name, h))
         if '--diff' in flags and h in want_changed:
             diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
-            check('+" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
+            check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
                   '%s: %s diff does not mask the password: %s' % (name, h, diff))
         if want_locked is not None:
             check(locked(h) == (h in want_locked), '%s: %s lock' % (name, h))
@@ -133,7 +134,7 @@ if part == 'files':
     # What each host's file holds, decrypted: given values, defaults accepted, declined lines left out.
     for h, lines, absent in (
             ('plain', ['" PASSWORD ' + SECRET, '" PORTNO 3307'], []),
-            ('enc', ['" PASSWORD ' + SECRET, '" HOSTNAME db.example.net'], []),
+            ('enc', ['" PASSWORD ' + SECRET, '" HOSTNAME 127.0.0.1'], []),
             ('defaults', ['" HOSTNAME 10.0.0.5', '" PORTNO 3306', '" PASSWORD mekvisa'], []),
             ('enc_declined', ['" HOSTNAME db2', '" PASSWORD ' + SECRET], ['" PORTNO', '" DBNAME'])):
         text, data = revealed(h), state(h)[0]
@@ -146,6 +147,13 @@ if part == 'files':
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
     play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
          {'enc_declined': 'Cannot load the encryption key'})
+    if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
+        os.symlink(dbcheck, root + '/bin/vorn_dbcheck')
+        r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.dbcheck', '-a',
+                 'path={{ conf }} key_file={{ key_dir }}/.vorn_yelto bin_dir={{ bin_dir }} timeout=3'],
+                env=env)
+        check(r.returncode == 2 and '"msg": "vorn_dbcheck: ' in r.stdout and '"rc": 1' in r.stdout,
+              'dbcheck: ' + r.stdout + r.stderr)
 else:
     play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone)
     play('second run', [], {}, set(), {}, everyone)

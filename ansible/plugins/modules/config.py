@@ -93,11 +93,10 @@ options:
 notes:
   - Supports check mode and diff mode. In check mode the comparison runs as usual (it writes only
     into its private temporary folder) and nothing else is done.
+  - The manual pages vorn_sql(1), vorn_show(1) and quordex_helper(8) on the host describe the
+    programs, their questions and their messages.
 seealso:
   - module: vorn.admin.dbcheck
-  - name: vorn_sql(1)
-    description: The program that writes the file, its questions and messages.
-    link: https://example.invalid/man/vorn_sql.1
 '''
 
 EXAMPLES = r'''

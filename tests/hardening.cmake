@@ -8,7 +8,7 @@ endif()
 
 # The ELF headers of each deliverable: PIE, RELRO, BIND_NOW, no executable
 # stack, stack protector and fortified calls.
-foreach(target vorn_sql quordex_helper vorn_keyfile)
+foreach(target vorn_sql quordex_helper vorn_keyfile vorn_show)
   add_test(NAME ${target}.is_hardened
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:${target}>)
 endforeach()

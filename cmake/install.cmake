@@ -5,7 +5,12 @@ include_guard(DIRECTORY)
 include(GNUInstallDirs)
 
 # Installs SOURCE, compressed, as DESTINATION/NAME; built with the default target.
+# An optional fourth argument names the install component (the package).
 function(vorn_install_gzipped source destination name)
+  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
+  if(ARGC GREATER 3)
+    set(component ${ARGV3})
+  endif()
   set(gz ${CMAKE_CURRENT_BINARY_DIR}/${name})
   add_custom_command(OUTPUT ${gz}
     COMMAND gzip -9n -c ${source} > ${gz}
@@ -13,17 +18,22 @@ function(vorn_install_gzipped source destination name)
     COMMENT "Compressing ${name}"
     VERBATIM)
   add_custom_target(gzip_${name} ALL DEPENDS ${gz})
-  install(FILES ${gz} DESTINATION ${destination})
+  install(FILES ${gz} DESTINATION ${destination} COMPONENT ${component})
 endfunction()
 
 # Installs the program TARGET into DESTINATION. An install with --strip (and
 # CPack's) also drops the .comment and .note sections, as Debian's dh_strip
-# does: they only name the compiler.
+# does: they only name the compiler. An optional third argument names the
+# install component (the package).
 function(vorn_install_program target destination)
-  install(TARGETS ${target} RUNTIME DESTINATION ${destination})
+  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
+  if(ARGC GREATER 2)
+    set(component ${ARGV2})
+  endif()
+  install(TARGETS ${target} RUNTIME DESTINATION ${destination} COMPONENT ${component})
   set(file "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
   install(CODE "if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note \"${file}\"
                     COMMAND_ERROR_IS_FATAL ANY)
-  endif()")
+  endif()" COMPONENT ${component})
 endfunction()

@@ -1,7 +1,10 @@
-# The Debian package of the installed tree, made by CPack in a build folder:
+# The Debian packages of the installed tree, made by CPack in a build folder:
 #   cpack --config CPackConfig.cmake    (or: cmake --build . --target package)
-# gives vorn-admin_<version>-<release>_<arch>.deb: amd64 from the native build,
-# i386 from the 32-bit one. dpkg-shlibdeps computes the dependency on libc6.
+# gives vorn-admin_<version>-<release>_<arch>.deb (install component "admin")
+# and, where vorn_dbcheck is built, vorn-admin-dbcheck_<version>-<release>_<arch>.deb
+# (component "dbcheck"): amd64 from the native build, i386 from the 32-bit one.
+# dpkg-shlibdeps computes each package's dependencies (libc6; libmariadb3 too
+# for vorn-admin-dbcheck).
 include(${PROJECT_SOURCE_DIR}/cmake/install.cmake)
 
 set(VORN_PACKAGE_MAINTAINER "Seed 0309e6e4 maintainers <maintainers@users.noreply.c-seed-0309e6e4.example>"
@@ -28,6 +31,21 @@ and replaces the file atomically.
 quordex_helper sets or clears the Linux immutable attribute of a file, to lock
 the configuration against change.]=])
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL admin)
+set(CPACK_DEBIAN_ADMIN_PACKAGE_NAME vorn-admin)
+if(VORN_HAVE_DBCHECK)
+  list(APPEND CPACK_COMPONENTS_ALL dbcheck)
+  set(CPACK_DEBIAN_DBCHECK_PACKAGE_NAME vorn-admin-dbcheck)
+  set(CPACK_COMPONENT_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file
+vorn_dbcheck reads a configuration file written by vorn_sql (plain, or
+encrypted under the key in /usr/quordex/tirun/.vorn_yelto), checks it as
+vorn_show does, then connects to the MariaDB server it names with the user,
+password and database it holds. It prints one line with the server's version
+on success, or one line with the client library's error, and changes nothing.
+It is packaged apart from vorn-admin because it needs the MariaDB client
+library.]=])
+endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -41,13 +59,29 @@ elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64)$")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 endif()
 
-# What Debian wants in /usr/share/doc/<package>: the copyright file and the
-# changelog of the package, gzipped.
-set(VORN_PACKAGE_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${VORN_PACKAGE_DOCDIR})
-configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
-vorn_install_gzipped(${CMAKE_BINARY_DIR}/packaging/changelog.Debian ${VORN_PACKAGE_DOCDIR} changelog.Debian.gz)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${CPACK_PACKAGE_NAME})
+# What Debian wants in /usr/share/doc/<package> of each package: the copyright
+# file and the changelog, gzipped; and the package's lintian overrides.
+function(vorn_package_docs component package)
+  set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package})
+  set(out ${CMAKE_BINARY_DIR}/packaging/${package})
+  install(FILES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/copyright DESTINATION ${docdir} COMPONENT ${component})
+  set(CPACK_PACKAGE_NAME ${package})
+  configure_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/changelog.in ${out}/changelog.Debian @ONLY)
+  add_custom_command(OUTPUT ${out}/changelog.Debian.gz
+    COMMAND gzip -9n -c ${out}/changelog.Debian > ${out}/changelog.Debian.gz
+    DEPENDS ${out}/changelog.Debian
+    VERBATIM)
+  add_custom_target(gzip_changelog_${component} ALL DEPENDS ${out}/changelog.Debian.gz)
+  install(FILES ${out}/changelog.Debian.gz DESTINATION ${docdir} COMPONENT ${component})
+  file(READ ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lintian-overrides overrides)
+  string(REPLACE "vorn-admin:" "${package}:" overrides "${overrides}")
+  file(WRITE ${out}/lintian-overrides "${overrides}")
+  install(FILES ${out}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME ${package} COMPONENT ${component})
+endfunction()
+vorn_package_docs(admin vorn-admin)
+if(VORN_HAVE_DBCHECK)
+  vorn_package_docs(dbcheck vorn-admin-dbcheck)
+endif()
 
 include(CPack)

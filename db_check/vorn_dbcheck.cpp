@@ -1,0 +1,242 @@
+// vorn_dbcheck: says whether the MariaDB connection that a configuration file
+// describes works. The file is read and checked exactly as vorn_show does; then
+// the program logs in with MariaDB Connector/C and opens the database, prints
+// one line on success or one line with the client library's error on failure,
+// and ends. It writes nothing and changes nothing on the server, and the
+// password appears in no message.
+#include <errno.h>
+#include <mysql.h>
+#include <string.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "config_check.h"
+#include "config_read.h"
+#include "config_text.h"
+#include "getopt.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vorn_dbcheck [-k PATH|--key-file=PATH] [-S PATH|--socket=PATH] [-t SECONDS|--timeout=SECONDS] [FILE]\n"
+    "Connects to the MariaDB server that the configuration FILE (default: $HOME/.vorn_sql,\n"
+    "plain or encrypted) names, as its user, and opens its database. Changes nothing.\n"
+    "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
+    "  -S, --socket=PATH      the local server's socket, for the host localhost\n"
+    "  -t, --timeout=SECONDS  limit for connecting, reading and writing (1 to 86400; default 10)\n"
+    "  -h, --help             print this help\n"
+    "Exit status: 0 connected, 1 not valid, a connection line missing or no connection,\n"
+    "2 not read (usage, file, key or content).\n";
+
+const vornopt::option kLongOptions[] = {
+    {"key-file", vornopt::required_argument, nullptr, 'k'},
+    {"socket", vornopt::required_argument, nullptr, 'S'},
+    {"timeout", vornopt::required_argument, nullptr, 't'},
+    {"help", vornopt::no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The library keeps its timeouts in milliseconds in an int: a day keeps far
+// below that limit and above any wait an administrator means.
+constexpr long kMaxTimeoutSeconds = 86400;
+constexpr unsigned kDefaultTimeoutSeconds = 10;
+constexpr long kMaxTcpPort = 65535;
+
+struct Settings {
+  const char* key_file = nullptr;
+  const char* socket = nullptr;
+  unsigned timeout = kDefaultTimeoutSeconds;
+  const char* file = nullptr;
+};
+
+int usageError() {
+  std::fputs(kUsage, stderr);
+  return kReadFailed;
+}
+
+// Returns -1 to go on, else the exit status of a run that ends here.
+int parseCommandLine(int argc, char** argv, Settings* s) {
+  for (;;) {
+    int c = vornopt::_getopt_long(argc, argv, "k:S:t:h", kLongOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'k':
+      case 'S':
+        if (vornopt::optarg[0] == '\0') {
+          std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
+          return usageError();
+        }
+        (c == 'k' ? s->key_file : s->socket) = vornopt::optarg;
+        break;
+      case 't': {
+        char* end = nullptr;
+        errno = 0;
+        long value = std::strtol(vornopt::optarg, &end, 10);
+        if (end == vornopt::optarg || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeoutSeconds) {
+          std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n",
+                       kMaxTimeoutSeconds);
+          return usageError();
+        }
+        s->timeout = static_cast<unsigned>(value);
+        break;
+      }
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : kReadFailed;
+      default:
+        // The parser's message ends without a newline.
+        std::fputs("\n", stderr);
+        return usageError();
+    }
+  }
+  if (argc - vornopt::optind > 1) {
+    std::fputs("vorn_dbcheck: one FILE at most\n", stderr);
+    return usageError();
+  }
+  if (argc - vornopt::optind == 1) s->file = argv[vornopt::optind];
+  return -1;
+}
+
+// Prints a value from the file or from the server on one line: control bytes
+// (a carriage return, an escape sequence) are shown as '?', so that the report
+// stays one line and cannot steer the terminal.
+void putShown(FILE* out, std::string_view text) {
+  for (char c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    std::fputc(b < 0x20 || b == 0x7f ? '?' : c, out);
+  }
+}
+
+// A connection value as a NUL-terminated text; values are shorter than a line.
+struct Value {
+  char text[kLineSize];
+};
+
+void copyValue(Value* v, std::string_view from) {
+  size_t n = from.size() < sizeof v->text ? from.size() : sizeof v->text - 1;
+  std::memcpy(v->text, from.data(), n);
+  v->text[n] = '\0';
+}
+
+// The value of the connection line KEY, whatever the order of the table.
+Value* byKey(Value* values, const char* key) {
+  size_t i = 0;
+  while (i + 1 < kConnectionLineCount && std::strcmp(kConnectionLines[i].key, key) != 0) i++;
+  return &values[i];
+}
+
+// "HOST port PORT" or "localhost socket PATH", then " as USER".
+void putTarget(FILE* out, const char* host, bool via_socket, const char* port, const char* socket, const char* user) {
+  putShown(out, host);
+  std::fputs(via_socket ? " socket " : " port ", out);
+  putShown(out, via_socket ? socket : port);
+  std::fputs(" as ", out);
+  putShown(out, user);
+}
+
+// Connects and reports; returns the exit status.
+int tryConnection(const char* file, const Settings& s, Value* host, Value* user, Value* password, Value* dbname,
+            Value* port) {
+  // As with every MariaDB client, the host "localhost" means the local server's
+  // socket; the library's own default path unless --socket names another.
+  bool via_socket = std::strcmp(host->text, "localhost") == 0;
+  const char* socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR;
+  long port_no = std::strtol(port->text, nullptr, 10);
+  // The resolver would take a larger number modulo 65536 and reach another port.
+  if (!via_socket && port_no > kMaxTcpPort) {
+    std::fprintf(stderr, "%s: PORTNO %ld is not a TCP port (at most %ld); no connection tried\n", file, port_no,
+                 kMaxTcpPort);
+    return 1;
+  }
+
+  MYSQL* db = mysql_init(nullptr);
+  if (db == nullptr) {
+    std::fputs("vorn_dbcheck: out of memory\n", stderr);
+    return 1;
+  }
+  unsigned timeout = s.timeout;
+  unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
+  mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol);
+  MYSQL* connected = mysql_real_connect(db, host->text, user->text, password->text, dbname->text,
+                                        via_socket ? 0 : static_cast<unsigned>(port_no),
+                                        via_socket ? socket : nullptr, 0);
+  explicit_bzero(password->text, sizeof password->text);
+  int status;
+  if (connected != nullptr) {
+    std::fputs("Connected to ", stdout);
+    putTarget(stdout, host->text, via_socket, port->text, socket, user->text);
+    std::fputs(", database ", stdout);
+    putShown(stdout, dbname->text);
+    std::fputs(", server ", stdout);
+    putShown(stdout, mysql_get_server_info(db));
+    std::fputc('\n', stdout);
+    status = 0;
+  } else {
+    std::fprintf(stderr, "%s: cannot connect to ", file);
+    putTarget(stderr, host->text, via_socket, port->text, socket, user->text);
+    std::fprintf(stderr, ": error %u: ", mysql_errno(db));
+    putShown(stderr, mysql_error(db));
+    std::fputc('\n', stderr);
+    status = 1;
+  }
+  mysql_close(db);
+  mysql_library_end();
+  if (std::fflush(stdout) != 0 && status == 0) {
+    std::perror("vorn_dbcheck: standard output");
+    status = 1;
+  }
+  return status;
+}
+
+// Reads and checks the file as vorn_show does, then connects with its values.
+int checkAndConnect(const Settings& s) {
+  char default_path[PATH_MAX];
+  const char* file = s.file;
+  if (file == nullptr) {
+    if (!defaultConfigPath(default_path, sizeof default_path)) return kReadFailed;
+    file = default_path;
+  }
+  static char text[kConfigFileMax + 1];
+  size_t len = 0;
+  if (readConfigFile(file, s.key_file, text, &len) != 0) return kReadFailed;
+  ConnectionValues found{};
+  int faults = checkConfigText(file, text, len, &found, stderr);
+
+  // The product has nothing to connect with when a line is absent: name each,
+  // guess nothing and try nothing.
+  Value values[kConnectionLineCount];
+  bool complete = faults == 0;
+  for (size_t i = 0; faults == 0 && i < kConnectionLineCount; i++) {
+    if (found.value[i] == nullptr) {
+      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", file, kConnectionLines[i].key);
+      complete = false;
+    } else {
+      copyValue(&values[i], std::string_view(found.value[i], found.length[i]));
+    }
+  }
+  explicit_bzero(text, sizeof text);
+  int status = 1;
+  if (complete) {
+    status = tryConnection(file, s, byKey(values, "HOSTNAME"), byKey(values, "USERNAME"),
+                           byKey(values, "PASSWORD"), byKey(values, "DBNAME"), byKey(values, "PORTNO"));
+  }
+  explicit_bzero(values, sizeof values);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  int status = parseCommandLine(argc, argv, &s);
+  if (status >= 0) return status;
+  status = checkAndConnect(s);
+  return status;
+}

@@ -1,9 +1,6 @@
-# The Ansible collection vorn.admin, built and run by ansible-playbook against
-# hosts on the local connection with this build's programs: plain and encrypted
-# files (the test build of vorn_sql reads its key file from the working
-# directory), and the immutable lock, which needs root and a file system that
-# keeps the attribute. Skipped (77) with the reason when that or Ansible is
-# missing. Native builds only: the module starts the programs directly.
+# The Ansible collection against this build's programs (vorn_sql's test build
+# reads its key from the working directory); skipped (77) with the reason when
+# Ansible, root or the immutable attribute is missing. Native builds only.
 if(CMAKE_CROSSCOMPILING OR VORN_SANITIZE OR VORN_FUZZ)
   return()
 endif()

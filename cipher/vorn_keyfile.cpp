@@ -270,8 +270,8 @@ int run(int argc, char** argv) {
   }
   int operands = argc - vornopt::optind;
   const char* path = vorn_key_path;
-  if (hex == nullptr && operands == 2) {
-    // The earlier form: vorn_keyfile HEX PATH.
+  if (argc == 3 && operands == 2) {
+    // The earlier form, without options: vorn_keyfile HEX PATH.
     hex = argv[vornopt::optind];
     path = argv[vornopt::optind + 1];
   } else if (operands == 1) {

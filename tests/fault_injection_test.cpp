@@ -44,7 +44,7 @@ class FaultInjection : public ciphertest::InTempDir {
   void SetUp() override {
     InTempDir::SetUp();
     testsupport::RunOptions o;
-    o.args = {"112233445566778899aabbccddeeff10", path(".vorn_yelto")};
+    o.args = {"--key=112233445566778899aabbccddeeff10", path(".vorn_yelto")};
     ASSERT_EQ(testsupport::runProgram(VORN_KEYFILE_PATH, o).exit_code, 0);
   }
 

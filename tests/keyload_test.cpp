@@ -163,8 +163,8 @@ TEST_F(KeyLoad, MaterialCutShortIsRefusedUnlessItIsEmpty) {
 TEST_F(KeyLoad, ToolWritesAReadOnlyFileForItsKey) {
   // A restrictive creation mask must not change the file's mode.
   std::vector<std::string> umask077 = {"sh", "-c", "umask 077 && exec \"$@\"", "sh"};
-  ASSERT_EQ(keyfileTool({kKeyHex, path("one")}, umask077).exit_code, 0);
-  ASSERT_EQ(keyfileTool({"0123456789ABCDEFFEDCBA9876543210", path("two")}).exit_code, 0);
+  ASSERT_EQ(keyfileTool({std::string("--key=") + kKeyHex, path("one")}, umask077).exit_code, 0);
+  ASSERT_EQ(keyfileTool({"-k", "0123456789ABCDEFFEDCBA9876543210", path("two")}).exit_code, 0);
   struct stat st;
   ASSERT_EQ(stat("one", &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -181,24 +181,32 @@ TEST_F(KeyLoad, ToolWritesAReadOnlyFileForItsKey) {
 TEST_F(KeyLoad, ToolRefusesBadKeysAndExistingFiles) {
   ASSERT_TRUE(testsupport::writeFile("existing", "old", 0644));
   const struct {
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // "out" and "existing" become paths of the test folder
+    int status;
     const char* message;
   } cases[] = {
-      {{"0123456789abcdef00dcba9876543210", "out"}, "zero byte"},
-      {{"0123456789abcdeffedcba987654321", "out"}, "32 hexadecimal digits"},
-      {{"0123456789abcdeffedcba98765432100", "out"}, "32 hexadecimal digits"},
-      {{"0123456789abcdefgedcba9876543210", "out"}, "32 hexadecimal digits"},
-      {{"0x23456789abcdeffedcba9876543210", "out"}, "32 hexadecimal digits"},
-      {{kKeyHex, "existing"}, "File exists"},
-      {{kKeyHex}, "usage"},
+      {{"--key=0123456789abcdef00dcba9876543210", "out"}, 2, "zero byte"},
+      {{"--key=0123456789abcdeffedcba987654321", "out"}, 2, "32 hexadecimal digits"},
+      {{"--key=0123456789abcdeffedcba98765432100", "out"}, 2, "32 hexadecimal digits"},
+      {{"--key=0123456789abcdefgedcba9876543210", "out"}, 2, "32 hexadecimal digits"},
+      {{"-k", "0x23456789abcdeffedcba9876543210", "out"}, 2, "32 hexadecimal digits"},
+      {{"0123456789abcdef00dcba9876543210", "out"}, 2, "zero byte"},  // the earlier form
+      {{std::string("--key=") + kKeyHex, "existing"}, 1, "existing\" exists; a key file is never replaced"},
+      {{"--print-key", "existing"}, 1, "exists"},
+      {{"--print-key", "existing/out"}, 1, "Not a directory"},
+      {{"--key"}, 2, "Usage: vorn_keyfile"},
+      {{"--print-key", "out", "out"}, 2, "one PATH at most"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
     std::vector<std::string> args = c.args;
-    if (args.size() > 1) args[1] = path(args[1]);
+    for (std::string& a : args) {
+      if (a.rfind("out", 0) == 0 || a.rfind("existing", 0) == 0) a = path(a);
+    }
     testsupport::RunResult r = keyfileTool(args);
-    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.exit_code, c.status);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
     EXPECT_FALSE(testsupport::fileExists("out"));
   }
   std::string content;

@@ -35,7 +35,7 @@ check 1 y "$vorn_sql" -H db1 -P 80
 check 0 "" "$vorn_sql" --help
 check 1 "" "$vorn_sql" -e yes --bogus
 check 1 y "$vorn_sql_testkey" -e yes -s encrypted
-check 0 "" "$vorn_keyfile" 112233445566778899aabbccddeeff10 .vorn_yelto
+check 0 "" "$vorn_keyfile" --key=112233445566778899aabbccddeeff10 .vorn_yelto
 check 0 yyyyyy "$vorn_sql_testkey" -e yes -s encrypted
 : >f
 plain=$("$quordex_helper" f 1 >/dev/null 2>&1; echo $?)

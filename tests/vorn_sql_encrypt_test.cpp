@@ -33,7 +33,7 @@ class VornSqlEncrypted : public ciphertest::InTempDir {
   }
   void makeKeyFile() {
     testsupport::RunOptions options;
-    options.args = {"112233445566778899aabbccddeeff10", path(".vorn_yelto")};
+    options.args = {"--key=112233445566778899aabbccddeeff10", path(".vorn_yelto")};
     ASSERT_EQ(testsupport::runProgram(VORN_KEYFILE_PATH, options).exit_code, 0);
   }
   std::string content(const std::string& name) {

@@ -156,7 +156,7 @@ bool runSql(const MariadbServer& s, const std::string& sql, std::string* why) {
     *why = "cannot write " + in;
     return false;
   }
-  if (runToEnd({"mariadb", "--no-defaults", "--socket=" + s.socket, "--user=root"}, in, log)) return true;
+  if (runToEnd({"mariadb", "--no-defaults", "--default-character-set=binary", "--socket=" + s.socket, "--user=root"}, in, log)) return true;
   *why = logOf(log);
   return false;
 }

@@ -25,7 +25,7 @@ struct MariadbServer {
 bool startMariadb(MariadbServer* server, std::string* why);
 
 // Runs SQL statements as root through the socket with the mariadb client
-// program; on failure returns false with the client's messages in *why.
+// program, their bytes taken as they are (binary character set); on failure returns false with the client's messages in *why.
 bool runSql(const MariadbServer& server, const std::string& sql, std::string* why);
 
 // Stops the server (SIGTERM, then SIGKILL after 20 s) and removes its folder.

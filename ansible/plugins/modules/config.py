@@ -1,0 +1,329 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# vorn.admin.config: writes the vorn connection configuration with vorn_sql only
+# when the file is not already what vorn_sql would write, checks it with
+# vorn_show, and keeps the immutable lock as asked (quordex_helper).
+from __future__ import absolute_import, division, print_function
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: config
+short_description: Write the vorn MariaDB connection configuration idempotently
+version_added: 1.0.0
+description:
+  - Writes the database-connection configuration file of the vorn authentication product
+    with C(vorn_sql), plain or encrypted, on the managed host.
+  - Idempotent. The module first lets C(vorn_sql) write the file into a private temporary
+    folder with the same values and answers, and compares the bytes with the file at I(path).
+    The written form is the same for the same values and key, encrypted included. When the
+    file already holds those bytes, has mode 0444 and is locked or unlocked as asked, nothing
+    is touched and no change is reported.
+  - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_sql) replaces it
+    atomically, the result is checked with C(vorn_show), and the file is locked again when
+    asked. When only the lock differs, only the lock is changed.
+  - A failure reports the program's own message. The old file stays as it was, and so does
+    its lock.
+  - In diff mode the old and the new text are shown as C(vorn_show) prints them, with the
+    password masked as C(*****).
+  - Needs the programs of the C(vorn-admin) package on the host. The password is given to
+    C(vorn_sql) on its command line, the only way it takes one, so other users of the host can
+    see it in the process list for the moment the program runs.
+author:
+  - vorn maintainers
+options:
+  path:
+    description:
+      - Absolute path of the configuration file, as given to C(vorn_sql --secret).
+      - Its folder must exist. A file C(path~) left by an interrupted run makes C(vorn_sql) fail.
+    type: path
+    required: true
+  hostname:
+    description: Host name or IP address of the MariaDB server (C(HOSTNAME) line).
+    type: str
+  port:
+    description: Port of the MariaDB server, from 3306 (C(PORTNO) line).
+    type: int
+  dbname:
+    description: Database to open (C(DBNAME) line).
+    type: str
+  username:
+    description: MariaDB user name (C(USERNAME) line).
+    type: str
+  password:
+    description:
+      - Password of the MariaDB user (C(PASSWORD) line). Never logged, masked in the diff.
+    type: str
+  encrypt:
+    description:
+      - Write the encrypted form (C(vorn_sql -e yes)) under the key of the host's key file
+        C(/usr/quordex/tirun/.vorn_yelto); otherwise the plain text.
+    type: bool
+    default: false
+  accept_defaults:
+    description:
+      - For each connection value not given, answer yes to C(vorn_sql)'s question and so write
+        its default (port 3306, database quordexDB, password mekvisa, user yelto, host localhost).
+      - When false, those lines are left out, as C(vorn_sql) does when a default is declined.
+    type: bool
+    default: false
+  lock:
+    description:
+      - C(true) leaves the file with the immutable attribute set, C(false) without it.
+      - When not given, the lock stays as found; a locked file that must be rewritten is unlocked
+        for the write and locked again.
+      - Changing the attribute needs root (the capability C(CAP_LINUX_IMMUTABLE)) and a file
+        system that supports it.
+    type: bool
+  bin_dir:
+    description:
+      - Folder holding C(vorn_sql), C(vorn_show) and C(quordex_helper). By default they are
+        looked up on C(PATH) and in the sbin folders.
+    type: path
+  chdir:
+    description:
+      - Working directory in which the programs run. Only a test build of C(vorn_sql), which reads
+        its key file from its working directory, needs it.
+    type: path
+  key_file:
+    description:
+      - Key file given to C(vorn_show --key-file) to read an encrypted file. By default
+        C(vorn_show) reads the fixed key path that C(vorn_sql) uses.
+    type: path
+notes:
+  - Supports check mode and diff mode. In check mode the comparison runs as usual (it writes only
+    into its private temporary folder) and nothing else is done.
+  - The manual pages vorn_sql(1), vorn_show(1) and quordex_helper(8) on the host describe the
+    programs, their questions and their messages.
+seealso:
+  - module: vorn.admin.dbcheck
+'''
+
+EXAMPLES = r'''
+- name: Same encrypted configuration on every host, locked
+  vorn.admin.config:
+    path: /etc/vorn_sql
+    hostname: db.example.net
+    port: 3306
+    dbname: quordexDB
+    username: yelto
+    password: "{{ vault_vorn_db_password }}"
+    encrypt: true
+    lock: true
+
+- name: Only the host given, the other values from vorn_sql's defaults
+  vorn.admin.config:
+    path: /root/.vorn_sql
+    hostname: 10.0.0.5
+    accept_defaults: true
+'''
+
+RETURN = r'''
+path:
+  description: The configuration file.
+  returned: always
+  type: str
+  sample: /etc/vorn_sql
+rewritten:
+  description: Whether vorn_sql replaced the file (in check mode, whether it would).
+  returned: always
+  type: bool
+  sample: true
+locked:
+  description: Whether the file has the immutable attribute at the end (in check mode, would have).
+  returned: always
+  type: bool
+  sample: true
+encrypted:
+  description: Whether the file is written in the encrypted form.
+  returned: always
+  type: bool
+  sample: false
+'''
+
+import errno
+import fcntl
+import os
+import shutil
+import stat
+import struct
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.vorn.admin.plugins.module_utils.programs import (
+    PROGRAM_ARGS, failure_text, find_program, key_args, run_program)
+
+# The connection values in the order vorn_sql asks for the missing ones, with
+# the option that gives each.
+CONNECTION_OPTIONS = (
+    ('port', '--portno='),
+    ('dbname', '--dbname='),
+    ('password', '--password='),
+    ('username', '--username='),
+    ('hostname', '--hostname='),
+)
+
+# The attribute request of the Linux file-attribute interface (encoded with the
+# size of a long, as <linux/fs.h> does) and its immutable bit.
+FS_IOC_GETFLAGS = 0x80006601 | (struct.calcsize('l') << 16)
+FS_IMMUTABLE_FL = 0x10
+
+# Larger than any configuration vorn_sql writes; a larger file differs anyway.
+READ_LIMIT = 65536
+
+
+def vorn_sql_call(module, vorn_sql, path):
+    """The argument vector and the answers that make vorn_sql write PATH."""
+    p = module.params
+    argv = [vorn_sql, '--secret=' + path, '--encrypt-flag=' + ('yes' if p['encrypt'] else 'no')]
+    answers = ['y']  # the update question
+    for name, option in CONNECTION_OPTIONS:
+        if p[name] is None:
+            answers.append('y' if p['accept_defaults'] else 'n')
+        else:
+            argv.append(option + str(p[name]))
+    return argv, '\n'.join(answers) + '\n'
+
+
+def write_with_vorn_sql(module, vorn_sql, path):
+    argv, answers = vorn_sql_call(module, vorn_sql, path)
+    rc, out, err = run_program(module, argv, data=answers)
+    return rc, failure_text(out, err)
+
+
+def read_regular(path):
+    """The bytes and mode of PATH when it is a regular file, else (None, None).
+    A symbolic link counts as no file: vorn_sql replaces the link itself."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW)
+    except OSError as e:
+        if e.errno in (errno.ENOENT, errno.ELOOP, errno.ENOTDIR):
+            return None, None
+        raise
+    try:
+        st = os.fstat(fd)
+        if not stat.S_ISREG(st.st_mode):
+            return None, None
+        return os.read(fd, READ_LIMIT + 1), stat.S_IMODE(st.st_mode)
+    finally:
+        os.close(fd)
+
+
+def is_locked(path):
+    """Whether the regular file PATH has the immutable attribute; False where
+    the file system keeps no attributes."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW)
+    except OSError:
+        return False
+    try:
+        buf = bytearray(struct.calcsize('l'))
+        fcntl.ioctl(fd, FS_IOC_GETFLAGS, buf)
+        return bool(struct.unpack_from('i', buf)[0] & FS_IMMUTABLE_FL)
+    except OSError:
+        return False
+    finally:
+        os.close(fd)
+
+
+def set_lock(module, path, on):
+    helper = find_program(module, 'quordex_helper')
+    rc, out, err = run_program(module, [helper, path, '1' if on else '0'])
+    if rc != 0:
+        return failure_text(out, err)
+    return None
+
+
+def show(module, vorn_show, path):
+    """The text vorn_show prints for PATH (password masked), and its status and message."""
+    rc, out, err = run_program(module, [vorn_show] + key_args(module) + [path])
+    return rc, out, failure_text(out, err)
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            path=dict(type='path', required=True),
+            hostname=dict(type='str'),
+            port=dict(type='int'),
+            dbname=dict(type='str'),
+            username=dict(type='str'),
+            password=dict(type='str', no_log=True),
+            encrypt=dict(type='bool', default=False),
+            accept_defaults=dict(type='bool', default=False),
+            lock=dict(type='bool'),
+            **PROGRAM_ARGS
+        ),
+        supports_check_mode=True,
+    )
+    path = module.params['path']
+    if not os.path.isabs(path):
+        module.fail_json(msg='path must be absolute: %s' % path)
+    vorn_sql = find_program(module, 'vorn_sql')
+    vorn_show = find_program(module, 'vorn_show')
+
+    result = dict(changed=False, path=path, rewritten=False, encrypted=module.params['encrypt'])
+    old, mode = read_regular(path)
+    was_locked = old is not None and is_locked(path)
+    want_locked = was_locked if module.params['lock'] is None else module.params['lock']
+
+    # What vorn_sql writes for these values, in a private folder (mode 0700).
+    work = tempfile.mkdtemp(prefix='vorn_config.')
+    try:
+        candidate = os.path.join(work, 'config')
+        rc, message = write_with_vorn_sql(module, vorn_sql, candidate)
+        if rc != 0 or not os.path.isfile(candidate):
+            module.fail_json(msg='vorn_sql: %s' % message, rc=rc, **result)
+        with open(candidate, 'rb') as f:
+            new = f.read()
+        rc, new_text, message = show(module, vorn_show, candidate)
+        if rc != 0:
+            module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    rewrite = old != new or mode != 0o444
+    result.update(rewritten=rewrite, locked=want_locked,
+                  changed=rewrite or want_locked != was_locked)
+    if module._diff and rewrite:
+        before = ''
+        if old is not None:
+            rc, before, message = show(module, vorn_show, path)
+            if rc == 2:
+                before = '(%s)\n' % message
+        result['diff'] = dict(before=before, after=new_text,
+                              before_header=path, after_header=path)
+    if module.check_mode or not result['changed']:
+        module.exit_json(**result)
+
+    if rewrite:
+        if was_locked:
+            message = set_lock(module, path, False)
+            if message:
+                module.fail_json(msg='quordex_helper: %s' % message, **result)
+        rc, message = write_with_vorn_sql(module, vorn_sql, path)
+        if rc != 0:
+            # The old file is still there: give it its lock back.
+            result.update(changed=False, rewritten=False, locked=was_locked)
+            message = 'vorn_sql: %s' % message
+            relock = was_locked and set_lock(module, path, True)
+            if relock:
+                result.update(changed=True, locked=False)
+                message += '; the old file stays unlocked: quordex_helper: %s' % relock
+            module.fail_json(msg=message, rc=rc, **result)
+        written, mode = read_regular(path)
+        if written != new:
+            module.fail_json(msg='%s: vorn_sql wrote other bytes than in the trial run' % path, **result)
+        rc, _, message = show(module, vorn_show, path)
+        if rc != 0:
+            module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
+        was_locked = False
+    if want_locked != was_locked:
+        message = set_lock(module, path, want_locked)
+        if message:
+            module.fail_json(msg='quordex_helper: %s' % message, **result)
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+# The collection vorn.admin end to end: built with ansible-galaxy, run by
+# ansible-playbook against several hosts on the local connection, each with its
+# own configuration file in a scratch folder, using the programs of the build.
+#   run.py files|lock COLLECTION SCRATCH VORN_SQL VORN_SHOW QUORDEX_HELPER VORN_KEYFILE [VORN_DBCHECK]
+# Exits 77 (skipped) with the reason when something it needs is missing.
+import json, os, shutil, subprocess, sys, time
+
+part, collection, scratch, vorn_sql, vorn_show, helper, keyfile = (
+    [sys.argv[1]] + [os.path.abspath(a) for a in sys.argv[2:8]])
+dbcheck = os.path.abspath(sys.argv[8]) if len(sys.argv) > 8 else None
+SECRET = 'pa55 w\u00f6rd'  # a space and bytes from 0x80 up
+root = os.path.join(scratch, 'ansible-' + part)
+failures = []
+
+
+def run(argv, **kw):
+    return subprocess.run(argv, capture_output=True, text=True, **kw)
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print('FAIL: ' + what)
+
+
+def skip(reason):
+    sys.exit(print('skipped: ' + reason) or 77)
+
+
+if shutil.which('ansible-playbook') is None:
+    skip('ansible-playbook not found (bash scripts/setup installs ansible-core)')
+run(['chattr', '-R', '-i', root])
+shutil.rmtree(root, ignore_errors=True)
+os.makedirs(root + '/bin')
+if part == 'lock':
+    if os.geteuid() != 0:
+        skip('needs root: only a privileged caller changes the immutable attribute')
+    open(root + '/probe', 'w').close()
+    if run(['chattr', '+i', root + '/probe']).returncode != 0:
+        skip('the file system of %s cannot set the immutable attribute' % root)
+    run(['chattr', '-i', root + '/probe'])
+for name, target in (('vorn_sql', vorn_sql), ('vorn_show', vorn_show), ('quordex_helper', helper)):
+    os.symlink(target, root + '/bin/' + name)
+key, bad_key = root + '/key', root + '/badkey'
+assert run([keyfile, '--key=0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
+assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
+os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
+
+env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=root + '/collections', ANSIBLE_NOCOLOR='1',
+           ANSIBLE_LOCAL_TEMP=root + '/tmp', ANSIBLE_REMOTE_TMP=root + '/tmp',
+           ANSIBLE_CALLBACKS_ENABLED='tree', ANSIBLE_CALLBACK_TREE_DIR=root + '/results')
+for args in (['build', collection, '--output-path', root],
+             ['install', '-p', root + '/collections', root + '/vorn-admin-1.0.0.tar.gz']):
+    r = run(['ansible-galaxy', 'collection'] + args, env=env)
+    assert r.returncode == 0, r.stdout + r.stderr
+
+values = dict(db_host='127.0.0.1', db_port=3307, db_name='quordexDB', db_user='yelto',
+              db_password=SECRET)
+hosts = {'plain': dict(values, encrypt=False), 'enc': dict(values, encrypt=True)}
+if part == 'files':
+    hosts['defaults'] = dict(encrypt=False, db_host='10.0.0.5', accept_defaults=True)
+    hosts['enc_declined'] = dict(encrypt=True, db_host='db2', db_password=SECRET)
+for h, v in hosts.items():
+    os.makedirs(root + '/' + h)
+    v.update(conf=root + '/' + h + '/vorn.conf', key_dir=key, bin_dir=root + '/bin',
+             ansible_connection='local', ansible_python_interpreter=sys.executable)
+
+
+def state(h):
+    try:
+        st = os.stat(hosts[h]['conf'])
+        with open(hosts[h]['conf'], 'rb') as f:
+            return f.read(), st.st_ino, st.st_mtime_ns, st.st_mode & 0o7777
+    except FileNotFoundError:
+        return None
+
+
+def revealed(h):
+    return run([vorn_show, '--reveal', '--key-file=' + key + '/.vorn_yelto', hosts[h]['conf']]).stdout
+
+
+def play(name, flags, changes, want_changed, want_failed, want_locked=None):
+    """One ansible-playbook run over every host after CHANGES to their variables; checks
+    which hosts changed and failed, and that the others' files (all in check mode) stay."""
+    for h, v in changes.items():
+        hosts[h].update(v)
+        hosts[h] = {k: x for k, x in hosts[h].items() if x is not None}
+    with open(root + '/inventory.json', 'w') as f:
+        json.dump({'all': {'hosts': hosts}}, f)
+    shutil.rmtree(root + '/results', ignore_errors=True)
+    before = {h: state(h) for h in hosts}
+    r = run(['ansible-playbook', '-i', root + '/inventory.json',
+             os.path.join(os.path.dirname(__file__), 'config.yml')] + flags, env=env)
+    print('== %s: status %d\n%s%s' % (name, r.returncode, r.stdout, r.stderr))
+    check(SECRET not in r.stdout + r.stderr, name + ': the password is in the output')
+    for h in hosts:
+        with open(root + '/results/' + h) as f:
+            res = json.load(f)
+        check(bool(res.get('changed')) == (h in want_changed), '%s: %s changed' % (name, h))
+        check(want_failed.get(h, '\0') in res.get('msg', '') if h in want_failed else
+              not res.get('failed'), '%s: %s failure %r' % (name, h, res.get('msg')))
+        if h not in want_changed or '--check' in flags:
+            check(state(h) == before[h], '%s: %s file touched' % (name, h))
+        else:
+            check(state(h)[3] == 0o444, '%s: %s mode' % (name, h))
+        if '--diff' in flags and h in want_changed:
+            diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
+            check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
+                  '%s: %s diff does not mask the password: %s' % (name, h, diff))
+        if want_locked is not None:
+            attrs = run(['lsattr', '-d', hosts[h]['conf']]).stdout.split(' ')[0]
+            check(('i' in attrs) == (h in want_locked), '%s: %s lock %r' % (name, h, attrs))
+
+
+started = time.monotonic()
+everyone = set(hosts)
+if part == 'files':
+    for m in ('vorn.admin.config', 'vorn.admin.dbcheck'):
+        r = run(['ansible-doc', m], env=env)
+        check(r.returncode == 0 and 'RETURN VALUES' in r.stdout and 'bin_dir' in r.stdout,
+              'ansible-doc %s: %s' % (m, r.stdout + r.stderr))
+    play('check mode, no files yet', ['--check', '--diff'], {}, everyone, {})
+    play('first run', [], {}, everyone, {})
+    # What each host's file holds, decrypted: given values, defaults accepted, declined lines left out.
+    for h, lines, absent in (
+            ('plain', ['" PASSWORD ' + SECRET, '" PORTNO 3307'], []),
+            ('enc', ['" PASSWORD ' + SECRET, '" HOSTNAME 127.0.0.1'], []),
+            ('defaults', ['" HOSTNAME 10.0.0.5', '" PORTNO 3306', '" PASSWORD mekvisa'], []),
+            ('enc_declined', ['" HOSTNAME db2', '" PASSWORD ' + SECRET], ['" PORTNO', '" DBNAME'])):
+        text, data = revealed(h), state(h)[0]
+        check(all(x + '\n' in text for x in lines) and not any(x in text for x in absent),
+              'contents of %s: %r' % (h, text))
+        check(data.startswith(b'" AUTH_KEY\n') == (not hosts[h]['encrypt']), 'form of ' + h)
+    play('second run', ['--diff'], {}, set(), {})
+    play('changed port, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}}, {'enc'}, {})
+    play('changed port', ['--diff'], {}, {'enc'}, {})
+    check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
+    play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
+         {'enc_declined': 'Cannot load the encryption key'})
+    if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
+        os.symlink(dbcheck, root + '/bin/vorn_dbcheck')
+        r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.dbcheck', '-a',
+                 'path={{ conf }} key_file={{ key_dir }}/.vorn_yelto bin_dir={{ bin_dir }} timeout=3'],
+                env=env)
+        check(r.returncode == 2 and '"msg": "vorn_dbcheck: ' in r.stdout and '"rc": 1' in r.stdout,
+              'dbcheck: ' + r.stdout + r.stderr)
+else:
+    play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone)
+    play('second run', [], {}, set(), {}, everyone)
+    # A temporary file left by an interrupted run makes vorn_sql fail after the unlock.
+    open(hosts['plain']['conf'] + '~', 'w').close()
+    play('leftover temporary file', [], {'plain': {'db_port': 3320}}, set(),
+         {'plain': 'Failed to create'}, everyone)
+    os.unlink(hosts['plain']['conf'] + '~')
+    play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
+    check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
+    play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
+print('%d failures; the playbook runs took %.1f s' % (len(failures), time.monotonic() - started))
+if not failures:
+    shutil.rmtree(root)
+sys.exit(1 if failures else 0)

@@ -16,23 +16,10 @@ namespace {
 using testsupport::RunResult;
 
 // The text vorn_sql writes with every default accepted.
-const char kDefaultText[] =
-    "\" AUTH_KEY\n"
-    "\" HOSTNAME localhost\n"
-    "\" USERNAME yelto\n"
-    "\" PASSWORD mekvisa\n"
-    "\" DBNAME quordexDB\n"
-    "\" PORTNO 3306\n"
-    "\" RATE_LIMIT 3 30\n"
-    "\" KEY_METHOD app512\n"
-    "\" CYCLE_TIME 30\n"
-    "\" SECURE_KEY Vq7Zr2KxP9mWb4TnL8cYs1GdHf3Je6Ua\n"
-    "\" ACL_TYPE deny\n"
-    "\" MIDDLE_TYPE DISALLOW_REUSE\n"
-    "\" MIDDLE_TIME 58014762\n"
-    "\" ENV_TYPE share\n"
-    "\" DETECT_YN n\n";
-std::string defaultText() { return kDefaultText; }
+std::string defaultText() {
+  return testsupport::configText({"\" HOSTNAME localhost\n", "\" USERNAME yelto\n", "\" PASSWORD mekvisa\n",
+                                  "\" DBNAME quordexDB\n", "\" PORTNO 3306\n"});
+}
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   size_t at = text.find(from);

@@ -39,25 +39,7 @@ const char kQHost[] = "\nIf you do not specify Hostname or IP address, MariaDB s
 
 using testsupport::kOldConfig;
 
-// The fixed settings that follow the connection lines, 199 characters; with the
-// first line, 210.
-const char kFixedLines[] =
-    "\" RATE_LIMIT 3 30\n"
-    "\" KEY_METHOD app512\n"
-    "\" CYCLE_TIME 30\n"
-    "\" SECURE_KEY Vq7Zr2KxP9mWb4TnL8cYs1GdHf3Je6Ua\n"
-    "\" ACL_TYPE deny\n"
-    "\" MIDDLE_TYPE DISALLOW_REUSE\n"
-    "\" MIDDLE_TIME 58014762\n"
-    "\" ENV_TYPE share\n"
-    "\" DETECT_YN n\n";
-
-// The file with the given connection lines, listed top to bottom.
-std::string textWith(const std::vector<std::string>& connection_lines) {
-  std::string text = "\" AUTH_KEY\n";
-  for (const std::string& l : connection_lines) text += l;
-  return text + kFixedLines;
-}
+using testsupport::configText;
 
 class VornSql : public testsupport::InTempDir {
  protected:
@@ -261,7 +243,7 @@ TEST_F(VornSql, WritesTheConfiguration) {
     for (const std::string& q : c.questions) out += q;
     EXPECT_EQ(r.out, out);
     std::string file = relative ? path("conf") : target();
-    EXPECT_EQ(content(file), textWith(c.lines));
+    EXPECT_EQ(content(file), configText(c.lines));
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -278,7 +260,7 @@ TEST_F(VornSql, ReplacesTheOldFileAndIgnoresPosixlyCorrect) {
     if (posixly) env.push_back("POSIXLY_CORRECT=1");
     RunResult r = run({"-H", "h", "-P", "3306"}, "y nnn", env);
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(content(target()), textWith({"\" HOSTNAME h\n", "\" PORTNO 3306\n"}));
+    EXPECT_EQ(content(target()), configText({"\" HOSTNAME h\n", "\" PORTNO 3306\n"}));
     expectEntries({".vorn_sql"});
     RunResult stray = run({"-H", "h", "extra", "-u", "u"}, "y", env);
     EXPECT_EQ(stray.exit_code, 0);
@@ -348,7 +330,7 @@ TEST_F(VornSql, LongestValuesThatFit) {
     RunResult r = run(c.args, c.input);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(content(target()), textWith(c.lines));
+    EXPECT_EQ(content(target()), configText(c.lines));
     unlink(target().c_str());
   }
 }

@@ -8,6 +8,23 @@
 
 namespace testsupport {
 
+std::string configText(const std::vector<std::string>& connection_lines) {
+  std::string text = "\" AUTH_KEY\n";
+  for (const std::string& line : connection_lines) text += line;
+  // The fixed settings that follow the connection lines: 199 characters, 210
+  // with the first line.
+  return text +
+         "\" RATE_LIMIT 3 30\n"
+         "\" KEY_METHOD app512\n"
+         "\" CYCLE_TIME 30\n"
+         "\" SECURE_KEY Vq7Zr2KxP9mWb4TnL8cYs1GdHf3Je6Ua\n"
+         "\" ACL_TYPE deny\n"
+         "\" MIDDLE_TYPE DISALLOW_REUSE\n"
+         "\" MIDDLE_TIME 58014762\n"
+         "\" ENV_TYPE share\n"
+         "\" DETECT_YN n\n";
+}
+
 const char* programPath(Program program) {
   switch (program) {
     case Program::kVornSql:

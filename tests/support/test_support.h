@@ -24,6 +24,10 @@ inline constexpr char kFixedKeyFile[] = "/usr/quordex/tirun/.vorn_yelto";
 // A configuration file that a failed run must leave as it was.
 inline constexpr char kOldConfig[] = "\" AUTH_KEY\n\" OLD previous file\n";
 
+// The file vorn_sql writes with the given connection lines (top to bottom),
+// written out here rather than built by the code under test.
+std::string configText(const std::vector<std::string>& connection_lines);
+
 enum class Program {
   kVornSql,         // the deliverable
   kVornSqlTestKey,  // vorn_sql reading kTestKeyFile in its working folder

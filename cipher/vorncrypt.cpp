@@ -108,7 +108,7 @@ uint32_t* vorn_to_uint_array(const uint8_t* data, size_t len, int inc_len, size_
   uint32_t* out = static_cast<uint32_t*>(std::malloc(words * sizeof(uint32_t)));
   if (out == nullptr) return nullptr;
   size_t whole = len / 4;
-  if constexpr (kLittleEndianHost) {
+  if (kLittleEndianHost) {
     std::memcpy(out, data, 4 * whole);
   } else {
     for (size_t i = 0; i < whole; i++) out[i] = load32_le(data + 4 * i);
@@ -136,7 +136,7 @@ uint8_t* vorn_to_ubyte_array(const uint32_t* data, size_t len, int inc_len, size
   uint8_t* out = static_cast<uint8_t*>(std::malloc(n + 1));
   if (out == nullptr) return nullptr;
   size_t whole = n / 4;
-  if constexpr (kLittleEndianHost) {
+  if (kLittleEndianHost) {
     std::memcpy(out, data, 4 * whole);
   } else {
     for (size_t i = 0; i < whole; i++) store32_le(out + 4 * i, data[i]);

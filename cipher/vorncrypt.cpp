@@ -1,8 +1,7 @@
 // XXTEA over a whole byte string as one block, framed with a length word, and the
 // key loading and text operations built on it. Bytes are packed into words
 // little-endian. Every result is a new heap buffer with one zero byte after its
-// content; work buffers that held key material are wiped before release with
-// wipe(), a zeroing the compiler can neither drop nor hand to libc's memset.
+// content; work buffers that held key material are wiped before release.
 #include "vorncrypt.h"
 
 #include <fcntl.h>
@@ -16,6 +15,7 @@
 #include <cstring>
 
 #include "base64.h"
+#include "chores.h"
 #include "vorncrypt_internal.h"
 
 const char vorn_empty_text[1] = "";
@@ -55,19 +55,11 @@ static_assert(kScrambledKeyChars % 4 == 0 && kScrambledKeyChars / 4 * 3 == kKeyM
 static_assert(kKeyMaterialBytes < kSeedKeyBytes && kScrambledKeyChars < kSeedKeyBytes);
 
 constexpr uint32_t kDelta = 0x9E3779B9U;
-constexpr size_t kKeyBytes = 16;
+constexpr size_t kKeyBytes = kCipherKeyBytes;
 constexpr size_t kKeyWords = kKeyBytes / 4;
 
 // ---------------------------------------------------------------------------
 // Wiping and byte order
-
-// Overwrites a buffer with zeros through volatile stores: the compiler may not
-// drop them as dead, nor turn the loop into a call of memset, which would bring
-// its code pages into a run that has no other use for them.
-void wipe(void* buffer, size_t bytes) {
-  volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
-  for (size_t i = 0; i < bytes; i++) p[i] = 0;
-}
 
 // wipe() for word arrays, a word per store.
 void wipeWords(uint32_t* words, size_t count) {
@@ -288,71 +280,85 @@ void releaseSecret(void* buffer, size_t bytes) {
 
 }  // namespace
 
-int getSeedKeyFromFile(const char* path) {
-  int32_t table[kYeltoEntries];
-  std::memcpy(table, YeltoEncodeChars, sizeof table);
+namespace {
 
+// The key file's whole content, NUL-terminated, in a new buffer of *size + 1
+// bytes, when it is a regular file of the key mode holding at least
+// kScrambledKeyChars bytes; else null.
+char* readKeyFile(const char* path, size_t* size) {
   // Non-blocking, so that a FIFO or device at the path cannot hang the open
   // before the type test refuses it; a regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || (st.st_mode & kKeyModeMask) != kKeyMode ||
-      st.st_size < static_cast<off_t>(kScrambledKeyChars) ||
-      static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(SSIZE_MAX)) {
-    close(fd);
-    return -1;
+  char* buff = nullptr;
+  if (fstat(fd, &st) == 0 && (st.st_mode & kKeyModeMask) == kKeyMode &&
+      st.st_size >= static_cast<off_t>(kScrambledKeyChars) &&
+      static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(SSIZE_MAX)) {
+    *size = static_cast<size_t>(st.st_size);
+    buff = static_cast<char*>(std::malloc(*size + 1));
   }
-  size_t size = static_cast<size_t>(st.st_size);
-  char* buff = static_cast<char*>(std::malloc(size + 1));
-  if (buff == nullptr) {
-    close(fd);
-    return -1;
+  if (buff != nullptr && read(fd, buff, *size) != static_cast<ssize_t>(*size)) {
+    releaseSecret(buff, *size + 1);
+    buff = nullptr;
   }
-  ssize_t got = read(fd, buff, size);
-  if (got != static_cast<ssize_t>(size)) {
-    close(fd);
-    releaseSecret(buff, size + 1);
-    return -1;
-  }
-  buff[got] = '\0';
+  if (buff != nullptr) buff[*size] = '\0';
   close(fd);
-  wipe(seed_key, sizeof seed_key);
+  return buff;
+}
 
-  if (strnlen(buff, kScrambledKeyChars) < kScrambledKeyChars) {
-    releaseSecret(buff, size + 1);
-    return -1;
-  }
-  std::memcpy(seed_key, buff, kScrambledKeyChars);
-
-  // First pass: the scrambled characters into base64 order. seed_key holds
-  // exactly kScrambledKeyChars characters, and the table's first 88 entries are
-  // an ordering of 0 to 87.
-  char seed_keys[kSeedKeyBytes] = {};
-  for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = seed_key[table[i]];
-  size_t key_bytes = 0;
-  unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
-  wipe(seed_key, sizeof seed_key);
-  wipe(seed_keys, sizeof seed_keys);
-  if (vorn_key == nullptr) {
-    releaseSecret(buff, size + 1);
-    return -1;
-  }
-
-  // Second pass: the key material as a text, reordered into the key area. Every
-  // index it uses must lie inside that text; material cut short by a zero byte
-  // is refused when it does not.
-  size_t n = std::strlen(reinterpret_cast<char*>(vorn_key));
-  bool usable = true;
+// The second pass: the key material, taken as a text, reordered into the key
+// area through the table. Every index it uses must lie inside that text;
+// material cut short by a zero byte is refused when it does not.
+bool unscrambleMaterial(const int32_t table[kYeltoEntries], const unsigned char* vorn_key) {
+  size_t n = std::strlen(reinterpret_cast<const char*>(vorn_key));
   for (size_t i = 0; i < n; i++) {
-    if (static_cast<size_t>(table[i]) >= n) usable = false;
+    if (static_cast<size_t>(table[i]) >= n) return false;
   }
-  if (usable) {
-    for (size_t i = 0; i < n; i++) seed_key[i] = static_cast<char>(vorn_key[table[i]]);
+  for (size_t i = 0; i < n; i++) seed_key[i] = static_cast<char>(vorn_key[table[i]]);
+  return true;
+}
+
+}  // namespace
+
+int getSeedKeyFromFile(const char* path) {
+  int32_t table[kYeltoEntries];
+  std::memcpy(table, YeltoEncodeChars, sizeof table);
+  size_t size = 0;
+  char* buff = readKeyFile(path, &size);
+  if (buff == nullptr) return -1;
+  wipe(seed_key, sizeof seed_key);
+
+  bool loaded = false;
+  if (strnlen(buff, kScrambledKeyChars) == kScrambledKeyChars) {
+    std::memcpy(seed_key, buff, kScrambledKeyChars);
+    // First pass: the scrambled characters into base64 order. seed_key holds
+    // exactly kScrambledKeyChars characters, and the table's first 88 entries
+    // are an ordering of 0 to 87.
+    char seed_keys[kSeedKeyBytes] = {};
+    for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = seed_key[table[i]];
+    size_t key_bytes = 0;
+    unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
+    wipe(seed_key, sizeof seed_key);
+    wipe(seed_keys, sizeof seed_keys);
+    if (vorn_key != nullptr) {
+      loaded = unscrambleMaterial(table, vorn_key);
+      releaseSecret(vorn_key, key_bytes + 1);
+    }
   }
-  releaseSecret(vorn_key, key_bytes + 1);
   releaseSecret(buff, size + 1);
-  return usable ? 1 : -1;
+  return loaded ? 1 : -1;
+}
+
+bool vorn_scramble_key(const uint8_t key[kCipherKeyBytes], uint8_t material[kKeyMaterialBytes],
+                       char scrambled[kScrambledKeyChars]) {
+  for (size_t i = 0; i < kCipherKeyBytes; i++) material[YeltoEncodeChars[i]] = key[i];
+  char* text = base64_encode(material, kKeyMaterialBytes);
+  wipe(material, kKeyMaterialBytes);
+  if (text == nullptr) return false;
+  for (size_t i = 0; i < kScrambledKeyChars; i++) scrambled[YeltoEncodeChars[i]] = text[i];
+  releaseSecret(text, kScrambledKeyChars + 1);
+  return true;
 }
 
 int getSeedKey() { return getSeedKeyFromFile(vorn_key_path); }

@@ -5,6 +5,10 @@
 
 #include <cstddef>
 
+// Bytes of a cipher key: the first kCipherKeyBytes of the key area, cut at their
+// first zero byte.
+constexpr size_t kCipherKeyBytes = 16;
+
 // The key file the text operations load their key from.
 extern const char vorn_key_path[];
 

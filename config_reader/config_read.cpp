@@ -9,15 +9,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "chores.h"
 #include "vorncrypt.h"
 
 namespace {
 
 constexpr char kPlainStart[] = "\" AUTH_KEY\n";
-constexpr char kConfigName[] = "/.vorn_sql";
 
-int failed(const char* format, const char* a, const char* b = "") {
-  std::fprintf(stderr, format, a, b);
+// Prints the message format with one or two texts and returns kReadFailed.
+int failed(const char* format, const char* a, const char* b = nullptr) {
+  if (b == nullptr) {
+    std::fprintf(stderr, format, a);
+  } else {
+    // cppcheck follows the one-text calls' formats into this branch too.
+    // cppcheck-suppress wrongPrintfScanfArgNum
+    std::fprintf(stderr, format, a, b);
+  }
   return kReadFailed;
 }
 
@@ -34,26 +41,10 @@ ssize_t readAll(int fd, char* buf, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-}  // namespace
-
-bool defaultConfigPath(char* path, size_t size) {
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') {
-    std::fputs("Cannot determine home directory\n", stderr);
-    return false;
-  }
-  size_t home_len = std::strlen(home);
-  if (home_len + sizeof kConfigName > size) {
-    std::fputs("The home directory's path is too long\n", stderr);
-    return false;
-  }
-  // The terminator comes with kConfigName.
-  std::memcpy(path, home, home_len);  // NOLINT(bugprone-not-null-terminated-result)
-  std::memcpy(path + home_len, kConfigName, sizeof kConfigName);
-  return true;
-}
-
-int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
+// Reads the regular file at path, at most kConfigFileMax bytes, into raw (at
+// least kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n,
+// or kReadFailed after saying why.
+int readRaw(const char* path, char* raw, size_t* n) {
   // Non-blocking, so that opening a FIFO returns at once; the type test then
   // refuses it. A regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -70,31 +61,25 @@ int readConfigFile(const char* path, const char* key_path, char* text, size_t* l
   }
   // One byte more than allowed is read, so that a file that grew since the
   // status query is still found too large.
-  char raw[kConfigFileMax + 2];
-  ssize_t got = st.st_size > static_cast<off_t>(kConfigFileMax) ? 0 : readAll(fd, raw, kConfigFileMax + 1);
+  bool too_large = st.st_size > static_cast<off_t>(kConfigFileMax);
+  ssize_t got = too_large ? 0 : readAll(fd, raw, kConfigFileMax + 1);
   int error = errno;
   close(fd);
-  if (st.st_size > static_cast<off_t>(kConfigFileMax) || got > static_cast<ssize_t>(kConfigFileMax)) {
-    explicit_bzero(raw, sizeof raw);
+  if (too_large || got > static_cast<ssize_t>(kConfigFileMax)) {
+    wipe(raw, kConfigFileMax + 2);
     return failed("Cannot read \"%s\": larger than 4096 bytes\n", path);
   }
   if (got < 0) return failed("Cannot read \"%s\": %s\n", path, std::strerror(error));
-  size_t n = static_cast<size_t>(got);
-  raw[n] = '\0';
+  *n = static_cast<size_t>(got);
+  raw[*n] = '\0';
+  return 0;
+}
 
-  if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
-    std::memcpy(text, raw, n + 1);
-    explicit_bzero(raw, sizeof raw);
-    *len = n;
-    return 0;
-  }
-  if (n == 0) return failed("\"%s\" is empty\n", path);
-
-  const char* key_file = key_path != nullptr ? key_path : vorn_key_path;
+// Decrypts the n bytes of raw under the key from key_file into text.
+int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n, char* text, size_t* len) {
   // The encrypted form is a text: a zero byte in it is damage, not an end.
   size_t plain_len = 0;
   char* plain = std::memchr(raw, '\0', n) != nullptr ? nullptr : vorn_decrypts_from(raw, key_file, &plain_len);
-  explicit_bzero(raw, sizeof raw);
   if (plain == vorn_empty_text)
     return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", key_file, path);
   if (plain == nullptr) {
@@ -104,8 +89,27 @@ int readConfigFile(const char* path, const char* key_path, char* text, size_t* l
   }
   // Decryption gives fewer bytes than the base64 text it came from.
   std::memcpy(text, plain, plain_len + 1);
-  explicit_bzero(plain, plain_len);
+  wipe(plain, plain_len);
   std::free(plain);
   *len = plain_len;
   return 0;
+}
+
+}  // namespace
+
+int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
+  char raw[kConfigFileMax + 2];
+  size_t n = 0;
+  int status = readRaw(path, raw, &n);
+  if (status != 0) return status;
+  if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
+    std::memcpy(text, raw, n + 1);
+    *len = n;
+  } else if (n == 0) {
+    status = failed("\"%s\" is empty\n", path);
+  } else {
+    status = decryptRaw(path, key_path != nullptr ? key_path : vorn_key_path, raw, n, text, len);
+  }
+  wipe(raw, sizeof raw);
+  return status;
 }

@@ -1,5 +1,5 @@
-// Reading a configuration file as vorn_sql writes it: the default path, and the
-// file's text, plain or decrypted under the key file's key.
+// Reading a configuration file as vorn_sql writes it: the file's text, plain or
+// decrypted under the key file's key.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +9,6 @@ constexpr size_t kConfigFileMax = 4096;
 
 // The exit status of a program that could not read or check the file.
 constexpr int kReadFailed = 2;
-
-// Writes "$HOME/.vorn_sql" into path (size bytes) and returns true. Returns
-// false, after printing "Cannot determine home directory" on standard error,
-// when HOME is unset or does not begin with "/", and false with a message naming
-// the reason when the path does not fit.
-bool defaultConfigPath(char* path, size_t size);
 
 // Reads the configuration file at path into text (at least kConfigFileMax + 1
 // bytes) and stores its length in *len; text is NUL-terminated after it, and may

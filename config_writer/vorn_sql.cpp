@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "chores.h"
 #include "config_text.h"
 #include "getopt.h"
 #include "vorncrypt.h"
@@ -43,8 +44,6 @@ const vornopt::option kLongOptions[] = {
     {"secret", vornopt::required_argument, nullptr, 's'},
     {nullptr, 0, nullptr, 0},
 };
-
-const char kDefaultFileName[] = "/.vorn_sql";
 
 struct Settings {
   char* host_name = nullptr;
@@ -91,17 +90,18 @@ char* copyOf(const char* text) {
 // Stores a text value after its checks: given once, not empty, and on one line,
 // because the file's reader takes every line as one option.
 void storeText(char** slot, char letter, const char* value, const char* what) {
+  // The longest message, for "hostname", takes 35 of the 64 bytes.
   char message[64];
   if (*slot != nullptr) {
-    std::snprintf(message, sizeof message, "Duplicate -%c option detected\n", letter);
+    formatText(message, sizeof message, "Duplicate -%c option detected\n", letter);
     failCommandLine(message);
   }
   if (*value == '\0') {
-    std::snprintf(message, sizeof message, "-%c must be followed by a %s\n", letter, what);
+    formatText(message, sizeof message, "-%c must be followed by a %s\n", letter, what);
     failCommandLine(message);
   }
   if (std::strchr(value, '\n') != nullptr) {
-    std::snprintf(message, sizeof message, "-%c must not contain a line break\n", letter);
+    formatText(message, sizeof message, "-%c must not contain a line break\n", letter);
     failCommandLine(message);
   }
   *slot = copyOf(value);
@@ -257,31 +257,10 @@ bool addConnectionLines(const Settings& s, char* secret) {
   return true;
 }
 
-// Forces the directory entry of a renamed file to disk. Best effort: the new
-// file is in place whether or not this succeeds.
-void syncParentDirectory(char* path) {
-  char* slash = std::strrchr(path, '/');
-  const char* dir = ".";
-  char saved = '\0';
-  if (slash != nullptr) {
-    char* cut = slash == path ? slash + 1 : slash;
-    saved = *cut;
-    *cut = '\0';
-    dir = path;
-    slash = cut;
-  }
-  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
-  if (slash != nullptr) *slash = saved;
-}
-
 // Reads the run's entropy. It stays ahead of everything that looks at the
 // target.
 bool readEntropy() {
-  int rnd = open("/dev/urandom", O_RDONLY);
+  int rnd = openRandomSource();
   if (rnd < 0) {
     std::perror("Failed to open \"/dev/urandom\"");
     return false;
@@ -296,16 +275,13 @@ bool readEntropy() {
 // The target defaults to .vorn_sql in the home directory.
 bool resolveTargetPath(Settings* s) {
   if (s->secret_fn != nullptr) return true;
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') {
-    std::fputs("Cannot determine home directory\n", stderr);
-    return false;
-  }
+  const char* home = homeDirectory();
+  if (home == nullptr) return false;
   size_t home_len = std::strlen(home);
-  s->secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kDefaultFileName));
+  s->secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kConfigFileName));
   if (s->secret_fn == nullptr) failAllocation();
   std::memcpy(s->secret_fn, home, home_len);
-  std::memcpy(s->secret_fn + home_len, kDefaultFileName, sizeof kDefaultFileName);
+  std::memcpy(s->secret_fn + home_len, kConfigFileName, sizeof kConfigFileName);
   return true;
 }
 
@@ -362,7 +338,8 @@ bool writeAndReplace(const char* bytes, char* path, Run* r) {
     return false;
   }
   r->replaced = true;
-  syncParentDirectory(path);
+  // Best effort: the new file is in place whether or not its entry is on disk.
+  syncFolderOf(path);
   return true;
 }
 

@@ -37,13 +37,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # One package per install component. CPack would put the one summary above
 # every package's description, so each description carries its own first line.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL admin)
+# The packages are the install components of the declared programs: admin is
+# vorn-admin, any other vorn-admin-<component>.
+get_property(CPACK_COMPONENTS_ALL GLOBAL PROPERTY VORN_PACKAGES)
+list(REMOVE_DUPLICATES CPACK_COMPONENTS_ALL)
 set(CPACK_DEBIAN_ADMIN_PACKAGE_NAME vorn-admin)
 set(CPACK_DEBIAN_ADMIN_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
 unset(CPACK_DEBIAN_PACKAGE_DESCRIPTION)
-if(VORN_HAVE_DBCHECK)
-  list(APPEND CPACK_COMPONENTS_ALL dbcheck)
+if(dbcheck IN_LIST CPACK_COMPONENTS_ALL)
   set(CPACK_DEBIAN_DBCHECK_PACKAGE_NAME vorn-admin-dbcheck)
   set(CPACK_DEBIAN_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file
 vorn_dbcheck reads a configuration file written by vorn_sql (plain, or
@@ -87,9 +89,9 @@ function(vorn_package_docs component package)
   install(FILES ${out}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
           RENAME ${package} COMPONENT ${component})
 endfunction()
-vorn_package_docs(admin vorn-admin)
-if(VORN_HAVE_DBCHECK)
-  vorn_package_docs(dbcheck vorn-admin-dbcheck)
-endif()
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+  string(TOUPPER ${component} upper)
+  vorn_package_docs(${component} ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+endforeach()
 
 include(CPack)

@@ -4,12 +4,16 @@
 if(CMAKE_CROSSCOMPILING OR VORN_SANITIZE OR VORN_FUZZ)
   return()
 endif()
-set(vorn_ansible_programs
-  $<TARGET_FILE:vorn_sql_testkey> $<TARGET_FILE:vorn_show> $<TARGET_FILE:quordex_helper>
-  $<TARGET_FILE:vorn_keyfile>)
-if(TARGET vorn_dbcheck)
-  list(APPEND vorn_ansible_programs $<TARGET_FILE:vorn_dbcheck>)
-endif()
+# The hosts' bin folder holds every program of the list under its own name, the
+# test twin where there is one.
+set(vorn_ansible_programs "")
+foreach(program IN LISTS VORN_PROGRAM_LIST)
+  set(target ${program})
+  if(TARGET ${program}_testkey)
+    set(target ${program}_testkey)
+  endif()
+  list(APPEND vorn_ansible_programs ${program}=$<TARGET_FILE:${target}>)
+endforeach()
 foreach(part files lock)
   add_test(NAME ansible.${part}
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/ansible/run.py ${part}

@@ -2,18 +2,19 @@
 # Builds and checks the Debian packages of a build folder.
 #   check_deb.sh build CPACK_CONFIG FOLDER
 #       Runs CPack; FOLDER then holds exactly one vorn-admin .deb.
-#   check_deb.sh contents FOLDER VERSION [EMULATOR]
-#       Control fields (the architecture is the one of the packaged programs, the
-#       dependency is libc6 alone), the exact list of files with owners and
-#       modes, and the programs and man pages as installed work.
-#   check_deb.sh dbcheck FOLDER VERSION [EMULATOR]
-#       The same for vorn-admin-dbcheck, which depends on libmariadb3 too.
+#   check_deb.sh contents FOLDER COMPONENT VERSION EMULATOR ENTRY...
+#       The package of the install component COMPONENT (admin: vorn-admin, else
+#       vorn-admin-COMPONENT): control fields (the architecture is the one of
+#       the packaged programs, the dependencies those dpkg-shlibdeps finds), the
+#       exact list of files with owners and modes, made from the programs'
+#       entries COMPONENT:DIR:PROGRAM:SECTION, and the installed programs and
+#       man pages work.
 #   check_deb.sh lintian FOLDER
 #       lintian finds no error and no warning in any package (overrides in the
 #       package count).
-#   check_deb.sh completion FOLDER [PACKAGE PROGRAM...]
-#       bash-completion's loader finds the completion of each PROGRAM (vorn-admin's
-#       three by default) where the package PACKAGE (vorn-admin) puts it.
+#   check_deb.sh completion FOLDER COMPONENT ENTRY...
+#       bash-completion's loader finds the completion of each program of the
+#       package where the package puts it.
 # Exit 77 (skipped) when a tool that a check needs is missing.
 set -u
 mode=$1
@@ -38,15 +39,44 @@ build)
   ;;
 
 contents)
-  one_deb "$1"
-  version=$2 emulator=${3:-}
+  # contents FOLDER COMPONENT VERSION EMULATOR COMPONENT:DIR:PROGRAM:SECTION...
+  folder=$1 component=$2 version=$3 emulator=$4
+  shift 4
+  package=vorn-admin
+  [ "$component" = admin ] || package=vorn-admin-$component
+  one_deb "$folder" "$package"
   field() { dpkg-deb -f "$deb" "$1"; }
   root=$(mktemp -d) || exit 1
   trap 'rm -rf "$root"' EXIT
   dpkg-deb -x "$deb" "$root" || exit 1
 
-  # The architecture named by the packaged program itself.
-  header=$(readelf -h "$root/usr/bin/vorn_sql")
+  # What the package must hold: each of its programs with its man page and
+  # completion, the documentation and the lintian overrides, and every folder
+  # above them; programs 0755, everything else 0644, all owned by root.
+  files=("./usr/share/doc/$package/changelog.Debian.gz" "./usr/share/doc/$package/copyright"
+         "./usr/share/lintian/overrides/$package")
+  programs=()
+  for entry in "$@"; do
+    IFS=: read -r c dir name section <<<"$entry"
+    [ "$c" = "$component" ] || continue
+    programs+=("./usr/$dir/$name")
+    files+=("./usr/share/man/man$section/$name.$section.gz" "./usr/share/bash-completion/completions/$name")
+  done
+  want=$(
+    for f in "${programs[@]}"; do echo "-rwxr-xr-x root/root $f"; done
+    for f in "${files[@]}"; do echo "-rw-r--r-- root/root $f"; done
+    for f in "${programs[@]}" "${files[@]}"; do
+      d=${f%/*}
+      while [ "$d" != . ]; do echo "drwxr-xr-x root/root $d/"; d=${d%/*}; done
+    done | sort -u
+  )
+  want=$(LC_ALL=C sort -k 3 <<<"$want")
+  got=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | LC_ALL=C sort -k 3)
+  [ "$got" = "$want" ] || fail "contents differ from the expected list:
+$(diff <(echo "$want") <(echo "$got"))"
+
+  # The architecture named by the packaged programs themselves.
+  header=$(readelf -h "$root/${programs[0]}")
   case $(sed -n 's/^ *Class: *//p; s/^ *Machine: *//p' <<<"$header" | tr '\n' ' ') in
     "ELF64 Advanced Micro Devices X86-64 ") arch=amd64 ;;
     "ELF32 Intel 80386 ") arch=i386 ;;
@@ -54,98 +84,38 @@ contents)
   esac
   [ "$(field Architecture)" = "$arch" ] || fail "Architecture '$(field Architecture)', programs are $arch"
   [[ $deb == *_"$arch".deb ]] || fail "file name does not end in _$arch.deb"
-  [ "$(field Package)" = vorn-admin ] || fail "Package '$(field Package)'"
+  [ "$(field Package)" = "$package" ] || fail "Package '$(field Package)'"
   [ "$(field Version)" = "$version-1" ] || fail "Version '$(field Version)', want $version-1"
   [ "$(field Section)" = admin ] || fail "Section '$(field Section)'"
   [ "$(field Priority)" = optional ] || fail "Priority '$(field Priority)'"
   [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer '$(field Maintainer)'"
   [ "$(field Description | wc -l)" -gt 2 ] || fail "no long description"
-  # dpkg-shlibdeps names libc6 with a minimum version; the multilib libc6-i386
-  # would be wrong, as no i386 host has it.
-  [[ $(field Depends) =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends '$(field Depends)', want libc6 (>= version)"
-
-  want="\
-drwxr-xr-x root/root ./usr/
-drwxr-xr-x root/root ./usr/bin/
--rwxr-xr-x root/root ./usr/bin/vorn_show
--rwxr-xr-x root/root ./usr/bin/vorn_sql
-drwxr-xr-x root/root ./usr/sbin/
--rwxr-xr-x root/root ./usr/sbin/quordex_helper
--rwxr-xr-x root/root ./usr/sbin/vorn_keyfile
-drwxr-xr-x root/root ./usr/share/
-drwxr-xr-x root/root ./usr/share/bash-completion/
-drwxr-xr-x root/root ./usr/share/bash-completion/completions/
--rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_keyfile
--rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_show
--rw-r--r-- root/root ./usr/share/bash-completion/completions/vorn_sql
-drwxr-xr-x root/root ./usr/share/doc/
-drwxr-xr-x root/root ./usr/share/doc/vorn-admin/
--rw-r--r-- root/root ./usr/share/doc/vorn-admin/changelog.Debian.gz
--rw-r--r-- root/root ./usr/share/doc/vorn-admin/copyright
-drwxr-xr-x root/root ./usr/share/lintian/
-drwxr-xr-x root/root ./usr/share/lintian/overrides/
--rw-r--r-- root/root ./usr/share/lintian/overrides/vorn-admin
-drwxr-xr-x root/root ./usr/share/man/
-drwxr-xr-x root/root ./usr/share/man/man1/
--rw-r--r-- root/root ./usr/share/man/man1/vorn_show.1.gz
--rw-r--r-- root/root ./usr/share/man/man1/vorn_sql.1.gz
-drwxr-xr-x root/root ./usr/share/man/man8/
--rw-r--r-- root/root ./usr/share/man/man8/quordex_helper.8.gz
--rw-r--r-- root/root ./usr/share/man/man8/vorn_keyfile.8.gz"
-  got=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | LC_ALL=C sort -k 3)
-  [ "$got" = "$want" ] || fail "contents differ from the expected list:
-$(diff <(echo "$want") <(echo "$got"))"
+  # dpkg-shlibdeps names libc6 with a minimum version (the multilib libc6-i386
+  # would be wrong, as no i386 host has it), and libmariadb3 for vorn_dbcheck.
+  deps=$(field Depends | tr ',' '\n' | sed 's/^ *//' | LC_ALL=C sort | tr '\n' ' ')
+  want_deps='^libc6 \(>= [0-9.]+\) $'
+  [ "$component" = dbcheck ] && want_deps='^libc6 \(>= [0-9.]+\) libmariadb3 \(>= [0-9.:]+\) $'
+  [[ $deps =~ $want_deps ]] || fail "Depends '$(field Depends)'"
 
   # The installed programs start (through the emulator on a cross build) and
-  # the installed man pages display.
-  usage=$($emulator "$root/usr/bin/vorn_sql" --help)
-  [ "$(head -n 1 <<<"$usage")" = "vorn_sql [<options>]" ] || fail "installed vorn_sql --help printed '$usage'"
-  helper=$($emulator "$root/usr/sbin/quordex_helper" 2>&1)
-  [[ $? = 1 && $helper == "Usage: "*" <path> <1|0>" ]] || fail "installed quordex_helper printed '$helper'"
-  show=$($emulator "$root/usr/bin/vorn_show" --help)
-  [[ $show == "Usage: vorn_show "* ]] || fail "installed vorn_show --help printed '$show'"
-  keyfile=$($emulator "$root/usr/sbin/vorn_keyfile" --help)
-  [[ $keyfile == "Usage: vorn_keyfile "* ]] || fail "installed vorn_keyfile --help printed '$keyfile'"
+  # name themselves in their help; the installed man pages display.
+  for p in "${programs[@]}"; do
+    name=${p##*/}
+    help=$($emulator "$root/$p" --help 2>&1)
+    [[ $help == *"$name"* ]] || fail "installed $name --help printed '$help'"
+  done
   if command -v man >/dev/null; then
-    for page in "1 vorn_sql" "8 quordex_helper" "1 vorn_show" "8 vorn_keyfile"; do
-      # shellcheck disable=SC2086
-      text=$(man -M "$root/usr/share/man" $page 2>&1)
+    for f in "${files[@]}"; do
+      [[ $f == ./usr/share/man/* ]] || continue
+      page=${f##*/}
+      page=${page%.gz}
+      text=$(man -M "$root/usr/share/man" "${page##*.}" "${page%.*}" 2>&1)
       grep -qx "NAME" <<<"$text" || fail "man $page from the package shows no NAME section: $(head -n 3 <<<"$text")"
     done
   else
     echo "man is not installed: the installed pages were not displayed"
   fi
   [ "$status" = 0 ] && echo "$deb: $arch, $(field Depends), $(wc -l <<<"$got") entries with the expected modes"
-  exit "$status"
-  ;;
-
-dbcheck)
-  one_deb "$1" vorn-admin-dbcheck
-  version=$2 emulator=${3:-}
-  root=$(mktemp -d) || exit 1
-  trap 'rm -rf "$root"' EXIT
-  dpkg-deb -x "$deb" "$root" || exit 1
-  field() { dpkg-deb -f "$deb" "$1"; }
-  [ "$(field Package)" = vorn-admin-dbcheck ] || fail "Package '$(field Package)'"
-  [ "$(field Version)" = "$version-1" ] || fail "Version '$(field Version)', want $version-1"
-  [[ $deb == *_"$(field Architecture)".deb ]] || fail "file name does not end in _$(field Architecture).deb"
-  # dpkg-shlibdeps names both libraries, each with a minimum version, in any order.
-  deps=$(field Depends | tr ',' '\n' | sed 's/^ *//' | LC_ALL=C sort | tr '\n' ' ')
-  [[ $deps =~ ^libc6\ \(\>=\ [0-9.]+\)\ libmariadb3\ \(\>=\ [0-9.:]+\)\ $ ]] ||
-    fail "Depends '$(field Depends)', want libc6 and libmariadb3 with versions"
-  want="\
-./usr/bin/vorn_dbcheck
-./usr/share/bash-completion/completions/vorn_dbcheck
-./usr/share/doc/vorn-admin-dbcheck/changelog.Debian.gz
-./usr/share/doc/vorn-admin-dbcheck/copyright
-./usr/share/lintian/overrides/vorn-admin-dbcheck
-./usr/share/man/man1/vorn_dbcheck.1.gz"
-  got=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
-  [ "$got" = "$want" ] || fail "files differ from the expected list:
-$(diff <(echo "$want") <(echo "$got"))"
-  usage=$($emulator "$root/usr/bin/vorn_dbcheck" --help)
-  [[ $? = 0 && $usage == "Usage: vorn_dbcheck "* ]] || fail "installed vorn_dbcheck --help printed '$usage'"
-  [ "$status" = 0 ] && echo "$deb: $(field Depends), files as expected"
   exit "$status"
   ;;
 
@@ -162,16 +132,21 @@ lintian)
   ;;
 
 completion)
+  # completion FOLDER COMPONENT COMPONENT:DIR:PROGRAM:SECTION...
   loader=/usr/share/bash-completion/bash_completion
   [ -f "$loader" ] || skip "bash-completion is not installed (bash scripts/setup installs it)"
-  one_deb "$1" "${2:-vorn-admin}"
-  programs=("${@:3}")
-  [ ${#programs[@]} = 0 ] && programs=(vorn_sql vorn_show vorn_keyfile)
+  component=$2
+  package=vorn-admin
+  [ "$component" = admin ] || package=vorn-admin-$component
+  one_deb "$1" "$package"
+  shift 2
   root=$(mktemp -d) || exit 1
   trap 'rm -rf "$root"' EXIT
   dpkg-deb -x "$deb" "$root" || exit 1
   # Prints the registration and the file that defined its function.
-  for prog in "${programs[@]}"; do
+  for entry in "$@"; do
+    IFS=: read -r c _ prog _ <<<"$entry"
+    [ "$c" = "$component" ] || continue
     registered=$(XDG_DATA_DIRS="$root/usr/share" BASH_COMPLETION_USER_DIR=/nonexistent bash -c \
       'source "$1" && __load_completion "$2" && complete -p "$2" && shopt -s extdebug &&
        declare -F "$(complete -p "$2" | sed -n "s/.*-F \([^ ]*\) .*/\1/p")"' _ "$loader" "$prog" 2>&1)

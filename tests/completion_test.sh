@@ -64,6 +64,13 @@ vorn_keyfile)
     "--key=01|"
     "-k 0123 $dir/|$files"
   ) ;;
+quordex_helper)
+  cases=(
+    "$dir/c|$dir/conf.a $dir/conf.d"
+    "$dir/conf.a |1 0"
+    "$dir/conf.a 1|1"
+    "$dir/conf.a 1 |"
+  ) ;;
 vorn_dbcheck)
   cases=(
     "-|-k -S -t -h --key-file --socket --timeout --help"

@@ -17,7 +17,6 @@
 namespace {
 
 using testsupport::kOldConfig;
-using testsupport::Program;
 
 const char kAllocationFailed[] = "malloc(): Cannot allocate memory\n";
 const char kNoKey[] = "Cannot load the encryption key from \".vorn_yelto\"\n";
@@ -25,19 +24,16 @@ const char kNoCipher[] = "Failed to encrypt the configuration with the key from 
 
 struct Variant {
   const char* name;
-  Program build;
+  std::string_view build;
   std::vector<std::string> args;
   // The messages that allocation failures must produce, each at least once.
   std::set<std::string> allocation_messages;
 };
 
 const Variant kVariants[] = {
-    {"plain",
-     Program::kVornSql,
-     {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
-     {kAllocationFailed}},
+    {"plain", "vorn_sql", {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"}, {kAllocationFailed}},
     {"encrypted",
-     Program::kVornSqlTestKey,
+     "vorn_sql_testkey",
      {"-e", "yes", "-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
      {kAllocationFailed, kNoKey, kNoCipher}},
 };

@@ -6,17 +6,18 @@ if(VORN_SANITIZE OR VORN_FUZZ)
   return()
 endif()
 
-# The ELF headers of each deliverable: PIE, RELRO, BIND_NOW, no executable
-# stack, stack protector and fortified calls.
-foreach(target vorn_sql quordex_helper vorn_keyfile vorn_show)
-  add_test(NAME ${target}.is_hardened
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:${target}>)
+# The ELF headers of each program: PIE, RELRO, BIND_NOW, no executable stack,
+# stack protector and fortified calls; and for those declared libc-only, that
+# libc is the one library they need.
+foreach(program IN LISTS VORN_PROGRAM_LIST)
+  add_test(NAME ${program}.is_hardened
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:${program}>)
+  get_target_property(libc_only ${program} VORN_LIBC_ONLY)
+  if(libc_only)
+    add_test(NAME ${program}.links_libc_only
+             COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_needed.sh $<TARGET_FILE:${program}>)
+  endif()
 endforeach()
-
-if(TARGET vorn_dbcheck)
-  add_test(NAME vorn_dbcheck.is_hardened
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_hardening.sh $<TARGET_FILE:vorn_dbcheck>)
-endif()
 
 # The interposer that the fault-injection test preloads into vorn_sql: a
 # library of the build's own architecture, never installed or shipped.
@@ -44,22 +45,36 @@ function(vorn_tool_test name tool)
   endif()
 endfunction()
 
-# vorn_sql (plain and encrypted) and quordex_helper end to end under memcheck.
+# Every program (and test twin) end to end under memcheck.
 find_program(VORN_VALGRIND valgrind)
+set(vorn_valgrind_programs "")
+foreach(program IN LISTS VORN_RUNNABLE)
+  list(APPEND vorn_valgrind_programs ${program}=$<TARGET_FILE:${program}>)
+endforeach()
 vorn_tool_test(valgrind.end_to_end "${VORN_VALGRIND}"
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/valgrind_runs.sh ${VORN_VALGRIND}
-          $<TARGET_FILE:vorn_sql> $<TARGET_FILE:vorn_sql_testkey> $<TARGET_FILE:vorn_keyfile>
-          $<TARGET_FILE:quordex_helper> ${VORN_TEST_SCRATCH})
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/valgrind_runs.sh ${VORN_VALGRIND} ${VORN_TEST_SCRATCH}
+          ${vorn_valgrind_programs})
 set_tests_properties(valgrind.end_to_end PROPERTIES TIMEOUT 300)
 
 # Static analysis of the project's code: clang-tidy with the checks of
 # .clang-tidy on this build's compile commands, and cppcheck. Both must be clean.
-file(GLOB VORN_ANALYSED_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/config_writer/*.cpp ${PROJECT_SOURCE_DIR}/cipher/*.cpp
-  ${PROJECT_SOURCE_DIR}/config_reader/*.cpp ${PROJECT_SOURCE_DIR}/immutable_helper/*.cpp)
-if(TARGET vorn_dbcheck)
-  list(APPEND VORN_ANALYSED_SOURCES ${PROJECT_SOURCE_DIR}/db_check/vorn_dbcheck.cpp)
-endif()
+# The sources of the libraries and of every program built.
+set(vorn_code_folders "")
+foreach(folder IN LISTS VORN_LIBRARY_FOLDERS)
+  list(APPEND vorn_code_folders ${PROJECT_SOURCE_DIR}/${folder})
+endforeach()
+foreach(program IN LISTS VORN_PROGRAM_LIST)
+  get_target_property(folder ${program} VORN_FOLDER)
+  list(APPEND vorn_code_folders ${folder})
+endforeach()
+list(REMOVE_DUPLICATES vorn_code_folders)
+set(VORN_ANALYSED_SOURCES "")
+set(vorn_include_flags "")
+foreach(folder IN LISTS vorn_code_folders)
+  file(GLOB sources CONFIGURE_DEPENDS ${folder}/*.cpp)
+  list(APPEND VORN_ANALYSED_SOURCES ${sources})
+  list(APPEND vorn_include_flags -I ${folder})
+endforeach()
 find_program(VORN_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
 vorn_tool_test(static_analysis.clang_tidy "${VORN_CLANG_TIDY}"
   COMMAND ${VORN_CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR} ${VORN_ANALYSED_SOURCES}
@@ -72,6 +87,5 @@ find_program(VORN_CPPCHECK cppcheck)
 vorn_tool_test(static_analysis.cppcheck "${VORN_CPPCHECK}"
   COMMAND ${VORN_CPPCHECK} --enable=warning,style,performance,portability --library=posix --std=c++20
           --language=c++ --inline-suppr --quiet --error-exitcode=1 --suppress=missingIncludeSystem
-          -D_FILE_OFFSET_BITS=64 -I ${PROJECT_SOURCE_DIR}/config_writer -I ${PROJECT_SOURCE_DIR}/cipher -I ${PROJECT_SOURCE_DIR}/config_reader
-          -I ${PROJECT_SOURCE_DIR}/immutable_helper ${VORN_ANALYSED_SOURCES}
+          -D_FILE_OFFSET_BITS=64 ${vorn_include_flags} ${VORN_ANALYSED_SOURCES}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

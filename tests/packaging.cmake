@@ -1,78 +1,50 @@
-# The man pages, the bash completion and the Debian package. Each build checks
-# the package of its own programs: amd64 natively, i386 in the 32-bit build.
-# The scripts exit 77, counted as skipped, when a tool they need is missing.
+# The man pages, the bash completions and the Debian packages of the programs in
+# the list of programs. Each build checks the packages of its own programs:
+# amd64 natively, i386 in the 32-bit build. The scripts exit 77, counted as
+# skipped, when a tool they need is missing.
 set(VORN_CHECK_MAN ${CMAKE_CURRENT_SOURCE_DIR}/check_man.sh)
 set(VORN_CHECK_DEB ${CMAKE_CURRENT_SOURCE_DIR}/check_deb.sh)
-set(VORN_MAN_PAGES ${PROJECT_SOURCE_DIR}/man/vorn_sql.1 ${PROJECT_SOURCE_DIR}/man/quordex_helper.8)
-set(VORN_READER_PAGES ${PROJECT_SOURCE_DIR}/man/vorn_show.1 ${PROJECT_SOURCE_DIR}/man/vorn_keyfile.8)
 set(VORN_PACKAGES ${CMAKE_BINARY_DIR}/packages)
 
-foreach(page IN LISTS VORN_MAN_PAGES VORN_READER_PAGES)
-  cmake_path(GET page FILENAME name)
-  add_test(NAME man.${name}.lint COMMAND ${VORN_CHECK_MAN} lint ${page})
-  list(APPEND vorn_doc_tests man.${name}.lint)
-endforeach()
-add_test(NAME man.vorn_sql.1.displays
-         COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/vorn_sql.1 ${PROJECT_VERSION}
-                 NAME SYNOPSIS DESCRIPTION OPTIONS QUESTIONS ENVIRONMENT FILES "EXIT STATUS"
-                 DIAGNOSTICS EXAMPLES SECURITY "SEE ALSO")
-add_test(NAME man.quordex_helper.8.displays
-         COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/quordex_helper.8 ${PROJECT_VERSION}
-                 NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" DIAGNOSTICS EXAMPLES "SEE ALSO")
-add_test(NAME man.vorn_show.1.displays
-         COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/vorn_show.1 ${PROJECT_VERSION}
-                 NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS EXAMPLES "SEE ALSO")
-add_test(NAME man.vorn_keyfile.8.displays
-         COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/vorn_keyfile.8 ${PROJECT_VERSION}
-                 NAME SYNOPSIS DESCRIPTION OPTIONS FILES "EXIT STATUS" DIAGNOSTICS EXAMPLES SECURITY "SEE ALSO")
-add_test(NAME man.reader_messages_are_the_programs
-         COMMAND ${VORN_CHECK_MAN} reader-messages ${VORN_READER_PAGES}
-                 $<TARGET_FILE:vorn_show> $<TARGET_FILE:vorn_keyfile> "${VORN_EMULATOR_STRING}")
-add_test(NAME man.messages_are_the_programs
-         COMMAND ${VORN_CHECK_MAN} messages ${VORN_MAN_PAGES}
-                 $<TARGET_FILE:vorn_sql> $<TARGET_FILE:quordex_helper> "${VORN_EMULATOR_STRING}")
-add_test(NAME completion.vorn_sql
-         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${PROJECT_SOURCE_DIR}/completion/vorn_sql)
-foreach(program vorn_show vorn_keyfile)
+set(vorn_doc_tests "")
+set(vorn_package_programs "")
+foreach(program IN LISTS VORN_PROGRAM_LIST)
+  get_target_property(folder ${program} VORN_FOLDER)
+  get_target_property(section ${program} VORN_SECTION)
+  get_target_property(package ${program} VORN_PACKAGE)
+  get_target_property(install_dir ${program} VORN_INSTALL_DIR)
+  set(page ${folder}/${program}.${section})
+  # Each message the program prints for a reproducible failure is what its page
+  # says; the tables are in check_man.sh, one per program.
+  add_test(NAME man.${program}.${section}.lint COMMAND ${VORN_CHECK_MAN} lint ${page})
+  add_test(NAME man.${program}.${section}.displays COMMAND ${VORN_CHECK_MAN} render ${page} ${PROJECT_VERSION})
+  add_test(NAME man.${program}.messages
+           COMMAND ${VORN_CHECK_MAN} messages ${program} ${page} $<TARGET_FILE:${program}> "${VORN_EMULATOR_STRING}")
   add_test(NAME completion.${program}
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${PROJECT_SOURCE_DIR}/completion/${program} ${program})
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${folder}/${program}.bash ${program})
+  list(APPEND vorn_doc_tests man.${program}.${section}.lint man.${program}.${section}.displays
+       man.${program}.messages completion.${program})
+  list(APPEND vorn_package_programs ${package}:${install_dir}:${program}:${section})
 endforeach()
-list(APPEND vorn_doc_tests man.vorn_sql.1.displays man.quordex_helper.8.displays
-     man.messages_are_the_programs completion.vorn_sql man.vorn_show.1.displays man.vorn_keyfile.8.displays
-     man.reader_messages_are_the_programs completion.vorn_show completion.vorn_keyfile)
 set_tests_properties(${vorn_doc_tests} PROPERTIES SKIP_RETURN_CODE 77)
 
 # No package of a sanitizer build: its programs need the sanitizer runtimes.
-if(NOT VORN_SANITIZE AND NOT VORN_FUZZ)
-  add_test(NAME package.builds
-           COMMAND ${VORN_CHECK_DEB} build ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${VORN_PACKAGES})
-  add_test(NAME package.contents
-           COMMAND ${VORN_CHECK_DEB} contents ${VORN_PACKAGES} ${PROJECT_VERSION} "${VORN_EMULATOR_STRING}")
-  add_test(NAME package.lintian COMMAND ${VORN_CHECK_DEB} lintian ${VORN_PACKAGES})
-  add_test(NAME package.completion_loads COMMAND ${VORN_CHECK_DEB} completion ${VORN_PACKAGES})
-  set_tests_properties(package.builds PROPERTIES FIXTURES_SETUP vorn_package SKIP_RETURN_CODE 77)
-  set_tests_properties(package.contents package.lintian package.completion_loads
-                       PROPERTIES FIXTURES_REQUIRED vorn_package SKIP_RETURN_CODE 77)
+if(VORN_SANITIZE OR VORN_FUZZ)
+  return()
 endif()
-
-# vorn_dbcheck, where it is built: its man page, completion and package.
-if(TARGET vorn_dbcheck)
-  add_test(NAME man.vorn_dbcheck.1.lint COMMAND ${VORN_CHECK_MAN} lint ${PROJECT_SOURCE_DIR}/man/vorn_dbcheck.1)
-  add_test(NAME man.vorn_dbcheck.1.displays
-           COMMAND ${VORN_CHECK_MAN} render ${PROJECT_SOURCE_DIR}/man/vorn_dbcheck.1 ${PROJECT_VERSION}
-                   NAME SYNOPSIS DESCRIPTION OPTIONS OUTPUT ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS
-                   EXAMPLES SECURITY "SEE ALSO")
-  add_test(NAME completion.vorn_dbcheck
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${PROJECT_SOURCE_DIR}/completion/vorn_dbcheck
-                   vorn_dbcheck)
-  set_tests_properties(man.vorn_dbcheck.1.lint man.vorn_dbcheck.1.displays completion.vorn_dbcheck
-                       PROPERTIES SKIP_RETURN_CODE 77)
-  if(NOT VORN_SANITIZE AND NOT VORN_FUZZ)
-    add_test(NAME package.dbcheck_contents
-             COMMAND ${VORN_CHECK_DEB} dbcheck ${VORN_PACKAGES} ${PROJECT_VERSION} "${VORN_EMULATOR_STRING}")
-    add_test(NAME package.dbcheck_completion_loads
-             COMMAND ${VORN_CHECK_DEB} completion ${VORN_PACKAGES} vorn-admin-dbcheck vorn_dbcheck)
-    set_tests_properties(package.dbcheck_contents package.dbcheck_completion_loads
-                         PROPERTIES FIXTURES_REQUIRED vorn_package SKIP_RETURN_CODE 77)
-  endif()
-endif()
+add_test(NAME package.builds
+         COMMAND ${VORN_CHECK_DEB} build ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${VORN_PACKAGES})
+set_tests_properties(package.builds PROPERTIES FIXTURES_SETUP vorn_package SKIP_RETURN_CODE 77)
+add_test(NAME package.lintian COMMAND ${VORN_CHECK_DEB} lintian ${VORN_PACKAGES})
+set(vorn_package_tests package.lintian)
+get_property(vorn_components GLOBAL PROPERTY VORN_PACKAGES)
+list(REMOVE_DUPLICATES vorn_components)
+foreach(component IN LISTS vorn_components)
+  add_test(NAME package.${component}.contents
+           COMMAND ${VORN_CHECK_DEB} contents ${VORN_PACKAGES} ${component} ${PROJECT_VERSION}
+                   "${VORN_EMULATOR_STRING}" ${vorn_package_programs})
+  add_test(NAME package.${component}.completion_loads
+           COMMAND ${VORN_CHECK_DEB} completion ${VORN_PACKAGES} ${component} ${vorn_package_programs})
+  list(APPEND vorn_package_tests package.${component}.contents package.${component}.completion_loads)
+endforeach()
+set_tests_properties(${vorn_package_tests} PROPERTIES FIXTURES_REQUIRED vorn_package SKIP_RETURN_CODE 77)

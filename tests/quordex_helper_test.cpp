@@ -239,7 +239,7 @@ TEST_F(QuordexHelperFiles, WritesTheWordBackEvenWhenTheBitIsUnchanged) {
   std::string f = file("f");
   ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
   if (!shell("setpriv --reuid=65534 --regid=65534 --clear-groups test -r " + shellQuoted(f) + " -a -x " +
-             shellQuoted(testsupport::programPath(testsupport::Program::kQuordexHelper)))) {
+             shellQuoted(testsupport::programPath("quordex_helper")))) {
     GTEST_SKIP() << "user 65534 cannot read " << f << " or run the helper";
   }
   const std::string before = attrs(f);

@@ -1,13 +1,15 @@
 #!/bin/sh
-# Runs vorn_sql (plain, and encrypted through its test build) and quordex_helper
-# end to end under valgrind's memcheck: any invalid access, use of uninitialised
-# memory, or definitely, indirectly or possibly lost block makes valgrind exit
-# with 99, and every run must end with the status it has without valgrind.
-# (The buffers that vorn_sql keeps until it ends stay reachable and are no error.)
-# Usage: valgrind_runs.sh VALGRIND VORN_SQL VORN_SQL_TESTKEY VORN_KEYFILE QUORDEX_HELPER SCRATCH
+# Runs every program of the build end to end under valgrind's memcheck: any
+# invalid access, use of uninitialised memory, or definitely, indirectly or
+# possibly lost block makes valgrind exit with 99, and every run must end with
+# the status it has without valgrind. (The buffers that vorn_sql keeps until it
+# ends stay reachable and are no error.) A program without runs of its own below
+# is run with --help.
+# Usage: valgrind_runs.sh VALGRIND SCRATCH NAME=PATH...
 set -u
-valgrind=$1 vorn_sql=$2 vorn_sql_testkey=$3 vorn_keyfile=$4 quordex_helper=$5
-mkdir -p "$6" && dir=$(mktemp -d "$6/valgrind.XXXXXX") || exit 1
+valgrind=$1
+mkdir -p "$2" && dir=$(mktemp -d "$2/valgrind.XXXXXX") || exit 1
+shift 2
 trap 'chattr -i "$dir/f" 2>/dev/null; rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
 failed=0
@@ -28,21 +30,49 @@ check() {
   fi
 }
 
-check 0 yyyyyy "$vorn_sql"
-check 0 y "$vorn_sql" -H db1 -P 3306 -d auth -u admin -p 'a b' -s conf
-check 1 'y n' "$vorn_sql" -d dddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddd
-check 1 y "$vorn_sql" -H db1 -P 80
-check 0 "" "$vorn_sql" --help
-check 1 "" "$vorn_sql" -e yes --bogus
-check 1 y "$vorn_sql_testkey" -e yes -s encrypted
-check 0 "" "$vorn_keyfile" --key=112233445566778899aabbccddeeff10 .vorn_yelto
-check 0 yyyyyy "$vorn_sql_testkey" -e yes -s encrypted
-: >f
-plain=$("$quordex_helper" f 1 >/dev/null 2>&1; echo $?)
-"$quordex_helper" f 0 >/dev/null 2>&1
-case $plain in 0 | 1) ;; *) echo "quordex_helper did not run (status $plain)" >&2; exit 1 ;; esac
-check "$plain" "" "$quordex_helper" f 1
-check "$plain" "" "$quordex_helper" f 0
-check 1 "" "$quordex_helper" missing 1
-check 1 "" "$quordex_helper" f
+runs() {  # NAME PATH
+  case $1 in
+  vorn_sql)
+    check 0 yyyyyy "$2"
+    check 0 y "$2" -H db1 -P 3306 -d auth -u admin -p 'a b' -s conf
+    check 1 'y n' "$2" -d dddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddddd
+    check 1 y "$2" -H db1 -P 80
+    check 0 "" "$2" --help
+    check 1 "" "$2" -e yes --bogus
+    ;;
+  vorn_sql_testkey)
+    rm -f .vorn_yelto
+    check 1 y "$2" -e yes -s encrypted
+    check 0 "" "$keyfile" --key=112233445566778899aabbccddeeff10 .vorn_yelto
+    check 0 yyyyyy "$2" -e yes -s encrypted
+    ;;
+  vorn_keyfile)
+    check 0 "" "$2" --key=112233445566778899aabbccddeeff10 k/.vorn_yelto
+    check 1 "" "$2" k/.vorn_yelto
+    check 2 "" "$2" --key=00
+    ;;
+  quordex_helper)
+    : >f
+    plain=$("$2" f 1 >/dev/null 2>&1; echo $?)
+    "$2" f 0 >/dev/null 2>&1
+    case $plain in 0 | 1) ;; *) echo "quordex_helper did not run (status $plain)" >&2; exit 1 ;; esac
+    check "$plain" "" "$2" f 1
+    check "$plain" "" "$2" f 0
+    check 1 "" "$2" missing 1
+    check 1 "" "$2" f
+    ;;
+  *)
+    check 0 "" "$2" --help
+    ;;
+  esac
+}
+
+# vorn_sql_testkey's runs make their key file with vorn_keyfile.
+keyfile=
+for pair in "$@"; do
+  case $pair in vorn_keyfile=*) keyfile=${pair#*=} ;; esac
+done
+for pair in "$@"; do
+  runs "${pair%%=*}" "${pair#*=}"
+done
 exit "$failed"

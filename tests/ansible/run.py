@@ -2,13 +2,14 @@
 # The collection vorn.admin end to end: built with ansible-galaxy, run by
 # ansible-playbook against several hosts on the local connection, each with its
 # own configuration file in a scratch folder, using the programs of the build.
-#   run.py files|lock COLLECTION SCRATCH VORN_SQL VORN_SHOW QUORDEX_HELPER VORN_KEYFILE [VORN_DBCHECK]
+#   run.py files|lock COLLECTION SCRATCH NAME=PROGRAM...
+# (every program of the build under its own name: the hosts' bin folder).
 # Exits 77 (skipped) with the reason when something it needs is missing.
 import json, os, shutil, subprocess, sys, time
 
-part, collection, scratch, vorn_sql, vorn_show, helper, keyfile = (
-    [sys.argv[1]] + [os.path.abspath(a) for a in sys.argv[2:8]])
-dbcheck = os.path.abspath(sys.argv[8]) if len(sys.argv) > 8 else None
+part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
+vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd'  # a space and bytes from 0x80 up
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
@@ -40,8 +41,9 @@ if part == 'lock':
     if run(['chattr', '+i', root + '/probe']).returncode != 0:
         skip('the file system of %s cannot set the immutable attribute' % root)
     run(['chattr', '-i', root + '/probe'])
-for name, target in (('vorn_sql', vorn_sql), ('vorn_show', vorn_show), ('quordex_helper', helper)):
-    os.symlink(target, root + '/bin/' + name)
+for name, target in programs.items():
+    if name != 'vorn_dbcheck':  # linked in only for its own check below
+        os.symlink(target, root + '/bin/' + name)
 key, bad_key = root + '/key', root + '/badkey'
 assert run([keyfile, '--key=0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0

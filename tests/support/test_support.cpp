@@ -25,27 +25,32 @@ std::string configText(const std::vector<std::string>& connection_lines) {
          "\" DETECT_YN n\n";
 }
 
-const char* programPath(Program program) {
-  switch (program) {
-    case Program::kVornSql:
-      return VORN_SQL_PATH;
-    case Program::kVornSqlTestKey:
-      return VORN_SQL_TESTKEY_PATH;
-    case Program::kVornKeyfile:
-      return VORN_KEYFILE_PATH;
-    case Program::kVornShow:
-      return VORN_SHOW_PATH;
-    case Program::kVornShowTestKey:
-      return VORN_SHOW_TESTKEY_PATH;
-    case Program::kQuordexHelper:
-      return QUORDEX_HELPER_PATH;
+namespace {
+
+struct ProgramPath {
+  const char* name;
+  const char* path;
+};
+
+const ProgramPath kProgramPaths[] = {
+#include "program_paths.inc"
+};
+
+}  // namespace
+
+const char* programPath(std::string_view name) {
+  for (const ProgramPath& p : kProgramPaths) {
+    if (name == p.name) return p.path;
   }
-  return "";
+  ADD_FAILURE() << "no program " << name << " in this build";
+  return "/nonexistent";
 }
+
+std::string fixturePath(const std::string& name) { return std::string(VORN_FIXTURES) + "/" + name; }
 
 std::vector<std::string> baseEnv(const std::string& dir) { return {"HOME=" + dir, "PATH=/usr/bin:/bin"}; }
 
-RunResult runVornSql(const std::string& dir, RunOptions options, Program build) {
+RunResult runVornSql(const std::string& dir, RunOptions options, std::string_view build) {
   if (options.env.empty()) options.env = baseEnv(dir);
   options.cwd = dir;
   return runProgram(programPath(build), options);
@@ -53,16 +58,21 @@ RunResult runVornSql(const std::string& dir, RunOptions options, Program build) 
 
 RunResult runQuordexHelper(RunOptions options) {
   if (options.env.empty()) options.env = {"PATH=/usr/bin:/bin:/usr/sbin:/sbin"};
-  return runProgram(programPath(Program::kQuordexHelper), options);
+  return runProgram(programPath("quordex_helper"), options);
 }
 
-RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath(Program::kVornKeyfile), options); }
+RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath("vorn_keyfile"), options); }
 
 RunResult makeKeyFile(const std::string& path, const std::string& hex, const std::vector<std::string>& prefix) {
   RunOptions options;
   options.args = {"--key=" + hex, path};
   options.prefix = prefix;
   return runVornKeyfile(options);
+}
+
+bool installTestKey(const std::string& dir) {
+  std::string key;
+  return readFile(fixturePath("test.vorn_yelto"), &key) && writeFile(dir + "/" + kTestKeyFile, key, 0444);
 }
 
 std::mt19937 seededGenerator() {

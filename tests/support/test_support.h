@@ -8,6 +8,7 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run_program.h"
@@ -28,23 +29,20 @@ inline constexpr char kOldConfig[] = "\" AUTH_KEY\n\" OLD previous file\n";
 // written out here rather than built by the code under test.
 std::string configText(const std::vector<std::string>& connection_lines);
 
-enum class Program {
-  kVornSql,         // the deliverable
-  kVornSqlTestKey,  // vorn_sql reading kTestKeyFile in its working folder
-  kVornKeyfile,
-  kVornShow,         // the deliverable
-  kVornShowTestKey,  // vorn_show reading kTestKeyFile in its working folder
-  kQuordexHelper,
-};
+// The path of the program name of this build, or of its test twin
+// "NAME_testkey", which reads kTestKeyFile in its working folder. Every program
+// of the tree's list of programs is there; an unknown name fails the test.
+const char* programPath(std::string_view name);
 
-const char* programPath(Program program);
+// A committed test file: tests/fixtures/NAME.
+std::string fixturePath(const std::string& name);
 
 // HOME=dir and a plain PATH.
 std::vector<std::string> baseEnv(const std::string& dir);
 
 // vorn_sql (or its test build) with dir as working folder, and baseEnv(dir)
 // unless options.env is given.
-RunResult runVornSql(const std::string& dir, RunOptions options, Program build = Program::kVornSql);
+RunResult runVornSql(const std::string& dir, RunOptions options, std::string_view build = "vorn_sql");
 // quordex_helper with a PATH that holds the administrator's folders.
 RunResult runQuordexHelper(RunOptions options);
 RunResult runVornKeyfile(RunOptions options);
@@ -53,6 +51,10 @@ RunResult runVornKeyfile(RunOptions options);
 // commands of prefix; the tool's result tells how it went.
 RunResult makeKeyFile(const std::string& path, const std::string& hex = kTestKeyHex,
                       const std::vector<std::string>& prefix = {});
+
+// Copies the committed key file, whose key is kTestKeyHex, to dir/kTestKeyFile
+// with mode 0444.
+bool installTestKey(const std::string& dir);
 
 // A generator seeded from VORN_TEST_SEED when it is set, else at random. The
 // seed is printed and recorded with the test, so that a failure can be replayed.

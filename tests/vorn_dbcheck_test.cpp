@@ -126,13 +126,12 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
     sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
     sql.input = "ynnnnn";
     sql.cwd = dir;
-    testsupport::RunResult written =
-        testsupport::runProgram(testsupport::programPath(testsupport::Program::kVornSqlTestKey), sql);
+    testsupport::RunResult written = testsupport::runProgram(testsupport::programPath("vorn_sql_testkey"), sql);
     ASSERT_EQ(written.exit_code, 0) << written.err;
     check.args = c.args;
     check.args.push_back(dir + "/conf");
     double start = now();
-    testsupport::RunResult r = testsupport::runProgram(VORN_DBCHECK_PATH, check);
+    testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
     EXPECT_LT(now() - start, 6) << "the timeout did not hold";
     EXPECT_EQ(r.exit_code, c.status) << r.out << r.err;
     // One line on one stream; the other stays empty.

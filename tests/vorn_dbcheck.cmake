@@ -4,8 +4,7 @@ if(NOT TARGET vorn_dbcheck)
 endif()
 add_library(vorn_mariadb_server STATIC support/mariadb_server.cpp)
 target_link_libraries(vorn_mariadb_server PUBLIC vorn_test_support)
-vorn_gtest(db_check_tests
-  SOURCES db_check_test.cpp
+vorn_gtest(vorn_dbcheck_tests
+  SOURCES vorn_dbcheck_test.cpp
   LIBS vorn_mariadb_server
-  DEFINES VORN_DBCHECK_PATH="$<TARGET_FILE:vorn_dbcheck>")
-add_dependencies(db_check_tests vorn_dbcheck)
+)

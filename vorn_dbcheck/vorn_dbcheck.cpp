@@ -14,10 +14,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "chores.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "config_text.h"
-#include "getopt.h"
+#include "tool_options.h"
 
 namespace {
 
@@ -53,48 +54,35 @@ struct Settings {
   const char* file = nullptr;
 };
 
-int usageError() {
-  std::fputs(kUsage, stderr);
-  return kReadFailed;
+bool takeOption(int c, const char* arg, void* context) {
+  Settings* s = static_cast<Settings*>(context);
+  if (c == 't') {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(arg, &end, 10);
+    if (end == arg || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeoutSeconds) {
+      std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n", kMaxTimeoutSeconds);
+      return false;
+    }
+    s->timeout = static_cast<unsigned>(value);
+  } else if (arg[0] == '\0') {
+    std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
+    return false;
+  } else {
+    (c == 'k' ? s->key_file : s->socket) = arg;
+  }
+  return true;
 }
 
 // Returns -1 to go on, else the exit status of a run that ends here.
 int parseCommandLine(int argc, char** argv, Settings* s) {
-  for (;;) {
-    int c = vornopt::_getopt_long(argc, argv, "k:S:t:h", kLongOptions, nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'k':
-      case 'S':
-        if (vornopt::optarg[0] == '\0') {
-          std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
-          return usageError();
-        }
-        (c == 'k' ? s->key_file : s->socket) = vornopt::optarg;
-        break;
-      case 't': {
-        char* end = nullptr;
-        errno = 0;
-        long value = std::strtol(vornopt::optarg, &end, 10);
-        if (end == vornopt::optarg || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeoutSeconds) {
-          std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n", kMaxTimeoutSeconds);
-          return usageError();
-        }
-        s->timeout = static_cast<unsigned>(value);
-        break;
-      }
-      case 'h':
-        std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 ? 0 : kReadFailed;
-      default:
-        // The parser's message ends without a newline.
-        std::fputs("\n", stderr);
-        return usageError();
-    }
-  }
+  static const ToolCommandLine kCommandLine = {
+      .short_options = "k:S:t:h", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kReadFailed};
+  int status = parseToolOptions(argc, argv, kCommandLine, takeOption, s);
+  if (status >= 0) return status;
   if (argc - vornopt::optind > 1) {
     std::fputs("vorn_dbcheck: one FILE at most\n", stderr);
-    return usageError();
+    return usageError(kUsage);
   }
   if (argc - vornopt::optind == 1) s->file = argv[vornopt::optind];
   return -1;
@@ -137,6 +125,19 @@ void putTarget(FILE* out, const char* host, bool via_socket, const char* port, c
   putShown(out, user);
 }
 
+// Connects with the library's timeouts; null when it fails (db then holds why).
+MYSQL* connect(MYSQL* db, const Settings& s, const Value& host, const Value& user, const Value& password,
+               const Value& dbname, bool via_socket, const char* socket, long port_no) {
+  unsigned timeout = s.timeout;
+  unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
+  mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
+  mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol);
+  return mysql_real_connect(db, host.text, user.text, password.text, dbname.text,
+                            via_socket ? 0 : static_cast<unsigned>(port_no), via_socket ? socket : nullptr, 0);
+}
+
 // Connects and reports; returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* host, Value* user, Value* password, Value* dbname,
                   Value* port) {
@@ -151,47 +152,37 @@ int tryConnection(const char* file, const Settings& s, Value* host, Value* user,
                  kMaxTcpPort);
     return 1;
   }
-
   MYSQL* db = mysql_init(nullptr);
   if (db == nullptr) {
     std::fputs("vorn_dbcheck: out of memory\n", stderr);
     return 1;
   }
-  unsigned timeout = s.timeout;
-  unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
-  mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol);
-  MYSQL* connected =
-      mysql_real_connect(db, host->text, user->text, password->text, dbname->text,
-                         via_socket ? 0 : static_cast<unsigned>(port_no), via_socket ? socket : nullptr, 0);
-  explicit_bzero(password->text, sizeof password->text);
-  int status;
-  if (connected != nullptr) {
-    std::fputs("Connected to ", stdout);
-    putTarget(stdout, host->text, via_socket, port->text, socket, user->text);
-    std::fputs(", database ", stdout);
-    putShown(stdout, dbname->text);
-    std::fputs(", server ", stdout);
-    putShown(stdout, mysql_get_server_info(db));
-    std::fputc('\n', stdout);
-    status = 0;
+  bool connected = connect(db, s, *host, *user, *password, *dbname, via_socket, socket, port_no) != nullptr;
+  wipe(password->text, sizeof password->text);
+  FILE* out = connected ? stdout : stderr;
+  if (connected) {
+    std::fputs("Connected to ", out);
   } else {
-    std::fprintf(stderr, "%s: cannot connect to ", file);
-    putTarget(stderr, host->text, via_socket, port->text, socket, user->text);
-    std::fprintf(stderr, ": error %u: ", mysql_errno(db));
-    putShown(stderr, mysql_error(db));
-    std::fputc('\n', stderr);
-    status = 1;
+    std::fprintf(out, "%s: cannot connect to ", file);
   }
+  putTarget(out, host->text, via_socket, port->text, socket, user->text);
+  if (connected) {
+    std::fputs(", database ", out);
+    putShown(out, dbname->text);
+    std::fputs(", server ", out);
+    putShown(out, mysql_get_server_info(db));
+  } else {
+    std::fprintf(out, ": error %u: ", mysql_errno(db));
+    putShown(out, mysql_error(db));
+  }
+  std::fputc('\n', out);
   mysql_close(db);
   mysql_library_end();
-  if (std::fflush(stdout) != 0 && status == 0) {
+  if (std::fflush(stdout) != 0 && connected) {
     std::perror("vorn_dbcheck: standard output");
-    status = 1;
+    return 1;
   }
-  return status;
+  return connected ? 0 : 1;
 }
 
 // Reads and checks the file as vorn_show does, then connects with its values.
@@ -220,13 +211,13 @@ int checkAndConnect(const Settings& s) {
       copyValue(&values[i], std::string_view(found.value[i], found.length[i]));
     }
   }
-  explicit_bzero(text, sizeof text);
+  wipe(text, sizeof text);
   int status = 1;
   if (complete) {
     status = tryConnection(file, s, byKey(values, "HOSTNAME"), byKey(values, "USERNAME"), byKey(values, "PASSWORD"),
                            byKey(values, "DBNAME"), byKey(values, "PORTNO"));
   }
-  explicit_bzero(values, sizeof values);
+  wipe(values, sizeof values);
   return status;
 }
 

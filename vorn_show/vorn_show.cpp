@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chores.h"
 #include "config_check.h"
 #include "config_read.h"
-#include "getopt.h"
+#include "tool_options.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ const vornopt::option kLongOptions[] = {
 constexpr char kPasswordPrefix[] = "\" PASSWORD ";
 constexpr char kMask[] = "*****";
 
-int usageError() {
-  std::fputs(kUsage, stderr);
-  return kReadFailed;
-}
-
 // Writes text to standard output with the value of every PASSWORD line replaced
 // by the mask unless reveal. False when standard output fails.
 bool printText(const char* text, size_t len, bool reveal) {
@@ -57,39 +53,48 @@ bool printText(const char* text, size_t len, bool reveal) {
   return std::fflush(stdout) == 0;
 }
 
-int run(int argc, char** argv) {
+struct Settings {
   bool reveal = false;
   bool quiet = false;
   const char* key_path = nullptr;
-  for (;;) {
-    int c = vornopt::_getopt_long(argc, argv, "rqk:h", kLongOptions, nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'r':
-        reveal = true;
-        break;
-      case 'q':
-        quiet = true;
-        break;
-      case 'k':
-        if (vornopt::optarg == nullptr || vornopt::optarg[0] == '\0') {
-          std::fputs("vorn_show: --key-file needs a path\n", stderr);
-          return usageError();
-        }
-        key_path = vornopt::optarg;
-        break;
-      case 'h':
-        std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 ? 0 : kReadFailed;
-      default:
-        // The parser's message ends without a newline.
-        std::fputs("\n", stderr);
-        return usageError();
+};
+
+bool takeOption(int c, const char* arg, void* context) {
+  Settings* s = static_cast<Settings*>(context);
+  if (c == 'r') {
+    s->reveal = true;
+  } else if (c == 'q') {
+    s->quiet = true;
+  } else if (arg[0] == '\0') {
+    std::fputs("vorn_show: --key-file needs a path\n", stderr);
+    return false;
+  } else {
+    s->key_path = arg;
+  }
+  return true;
+}
+
+// Prints the notes of absent connection lines and, unless quiet, the text.
+// False when standard output fails.
+bool report(const char* path, const char* text, size_t len, const ConnectionValues& values, const Settings& s) {
+  for (size_t i = 0; i < kConnectionLineCount; i++) {
+    if (values.value[i] == nullptr) {
+      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", path,
+                   kConnectionLines[i].key);
     }
   }
+  return s.quiet || printText(text, len, s.reveal);
+}
+
+int run(int argc, char** argv) {
+  static const ToolCommandLine kCommandLine = {
+      .short_options = "rqk:h", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kReadFailed};
+  Settings s;
+  int status = parseToolOptions(argc, argv, kCommandLine, takeOption, &s);
+  if (status >= 0) return status;
   if (argc - vornopt::optind > 1) {
     std::fputs("vorn_show: one FILE at most\n", stderr);
-    return usageError();
+    return usageError(kUsage);
   }
   char default_path[PATH_MAX];
   const char* path = argv[vornopt::optind];
@@ -100,19 +105,12 @@ int run(int argc, char** argv) {
 
   char text[kConfigFileMax + 1];
   size_t len = 0;
-  int read_status = readConfigFile(path, key_path, text, &len);
-  if (read_status != 0) return read_status;
-
+  status = readConfigFile(path, s.key_path, text, &len);
+  if (status != 0) return status;
   ConnectionValues values;
   int faults = checkConfigText(path, text, len, &values, stderr);
-  for (size_t i = 0; i < kConnectionLineCount; i++) {
-    if (values.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", path,
-                   kConnectionLines[i].key);
-    }
-  }
-  bool printed = quiet || printText(text, len, reveal);
-  explicit_bzero(text, sizeof text);
+  bool printed = report(path, text, len, values, s);
+  wipe(text, sizeof text);
   if (!printed) {
     std::perror("vorn_show: cannot write to standard output");
     return kReadFailed;

@@ -51,6 +51,8 @@ bool isPortNumber(const char* v, size_t n) {
 
 struct Checker {
   const char* name;
+  const char* text;
+  size_t len;
   FILE* out;
   int faults;
   ConnectionValues* values;
@@ -188,6 +190,18 @@ void checkConnectionLine(Checker* c, const Line& l, size_t place) {
   }
 }
 
+// Whether a line after the first is an AUTH_KEY line, by its key.
+bool authKeyLater(const char* text, size_t len) {
+  constexpr char kLine[] = "\n\" AUTH_KEY";
+  constexpr size_t kLineLength = sizeof kLine - 1;
+  for (size_t at = 0; at + kLineLength <= len; at++) {
+    if (std::memcmp(text + at, kLine, kLineLength) != 0) continue;
+    size_t after = at + kLineLength;
+    if (after == len || text[after] == '\n' || text[after] == ' ') return true;
+  }
+  return false;
+}
+
 // Checks one line: its form, its key's place and its value.
 void checkLine(Checker* c, Line* l) {
   if (!l->ends_line) {
@@ -202,6 +216,11 @@ void checkLine(Checker* c, Line* l) {
     if (FILE* f = fault(c, l->number)) std::fprintf(f, "unknown key %.*s\n", static_cast<int>(l->klen), l->key);
     return;
   }
+  // A first line that is another key, with AUTH_KEY further down, is where the
+  // text first breaks the format: reported before the line out of place.
+  if (l->number == 1 && place != 0 && authKeyLater(c->text, c->len)) {
+    if (FILE* f = fault(c, 1)) std::fprintf(f, "the first line is not AUTH_KEY\n");
+  }
   if (!takePlace(c, *l, place)) return;
   const SettingLine* fixed = fixedAt(place);
   if (fixed == nullptr) {
@@ -214,7 +233,15 @@ void checkLine(Checker* c, Line* l) {
 }  // namespace
 
 int checkConfigText(const char* name, const char* text, size_t len, ConnectionValues* values, FILE* faults) {
-  Checker c = {.name = name, .out = faults, .faults = 0, .values = values, .seen_on = {}, .belongs_on = {}, .next = 0};
+  Checker c = {.name = name,
+               .text = text,
+               .len = len,
+               .out = faults,
+               .faults = 0,
+               .values = values,
+               .seen_on = {},
+               .belongs_on = {},
+               .next = 0};
   if (values != nullptr) *values = ConnectionValues{};
   if (len == 0) {
     if (FILE* f = fault(&c, 0)) std::fprintf(f, "empty text\n");

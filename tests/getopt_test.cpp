@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -386,64 +385,6 @@ TEST(OptionParser, RotationMatchesTheModel) {
       EXPECT_EQ(v, want);
     }
   }
-}
-
-TEST(OptionParser, GcdByEuclid) {
-  const int cases[][3] = {{1, 1, 1}, {4, 6, 2}, {6, 4, 2}, {9, 3, 3}, {3, 9, 3}, {7, 5, 1}, {12, 18, 6}};
-  for (const auto& c : cases) EXPECT_EQ(vornopt::_gcd(c[0], c[1]), c[2]) << c[0] << "," << c[1];
-}
-
-// Random vectors from a small alphabet of elements through the three entry points:
-// the scan ends, optind stays in range, the vector stays a permutation of itself,
-// and optarg is null after every failure.
-TEST(OptionParser, RandomVectorsKeepTheInvariants) {
-  const char* pieces[] = {"-a",      "-b",        "-bv",     "-c",       "-cv",    "-ab",   "-x",  "--",     "-",
-                          "op1",     "op2",       "--alpha", "--beta=v", "--beta", "--gam", "--g", "--zeta", "-W",
-                          "-Walpha", "--alpha=1", "-a-b",    "---",      "-:",     "-=",    "--=", "-\xff"};
-  const char* strings[] = {"ab:c::W;", "+ab:c::", "-ab:c::", ":ab:c::-", "+:b:", "", "W;-"};
-  const option table[] = {{"alpha", 0, nullptr, 'A'},
-                          {"beta", 1, nullptr, 'B'},
-                          {"gamma", 2, nullptr, 'G'},
-                          {"gam2", 1, &flag_target, 9},
-                          {nullptr, 0, nullptr, 0}};
-  std::mt19937 rng = testsupport::seededGenerator();
-  testing::internal::CaptureStderr();
-  for (int round = 0; round < 3000; round++) {
-    int n = static_cast<int>(rng() % 8);
-    std::vector<char*> argv{const_cast<char*>("prog")};
-    for (int i = 0; i < n; i++) argv.push_back(const_cast<char*>(pieces[rng() % std::size(pieces)]));
-    argv.push_back(nullptr);
-    std::vector<char*> before = argv;
-    const char* opts = strings[rng() % std::size(strings)];
-    Entry entry = static_cast<Entry>(rng() % 3);
-    resetParser(static_cast<int>(rng() % 2));
-    int argc = n + 1;
-    // Each call consumes at least one character or element.
-    int bound = argc + 2;
-    for (int i = 1; i < argc; i++) bound += static_cast<int>(std::strlen(argv[i]));
-    for (int calls = 0;; calls++) {
-      if (calls >= bound) {
-        std::string v;
-        for (int i = 1; i < argc; i++) v += std::string(" ") + before[i];
-        FAIL() << "the scan does not end: entry " << entry << " options '" << opts << "' vector" << v;
-      }
-      int idx = -1;
-      int r = call(entry, argc, argv.data(), opts, table, &idx);
-      ASSERT_GE(vornopt::optind, 1);
-      ASSERT_LE(vornopt::optind, argc);
-      if (r == '?' || r == ':') {
-        ASSERT_EQ(vornopt::optarg, nullptr);
-      }
-      if (r == -1) break;
-    }
-    ASSERT_EQ(argv[0], before[0]);
-    ASSERT_EQ(argv[argc], nullptr);
-    std::vector<char*> a(argv.begin(), argv.end()), b(before.begin(), before.end());
-    std::sort(a.begin(), a.end());
-    std::sort(b.begin(), b.end());
-    ASSERT_EQ(a, b) << "not a permutation";
-  }
-  testing::internal::GetCapturedStderr();
 }
 
 }  // namespace

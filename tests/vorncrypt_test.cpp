@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base64.h"
 #include "cipher_test_support.h"
 #include "vorncrypt.h"
+#include "test_support.h"
 #include "vorncrypt_internal.h"
 
 namespace {
@@ -185,6 +190,211 @@ TEST(VornCrypt, RefusesSizesThatDoNotFit) {
     EXPECT_EQ(vorn_encrypt(&byte, beyond, key, &len), nullptr);
   }
   EXPECT_EQ(len, kUntouched);
+}
+
+// ---------------------------------------------------------------------------
+// Key loading and the text operations, on the committed key file
+// (tests/fixtures/test.vorn_yelto, whose key is kTestKeyHex).
+
+using testsupport::kTestKeyFile;
+using testsupport::kTestKeyHex;
+
+const Bytes kKey = fromHex(kTestKeyHex);
+
+std::string fixture(const std::string& name) {
+  std::string text;
+  EXPECT_TRUE(testsupport::readFile(testsupport::fixturePath(name), &text)) << name;
+  return text;
+}
+
+const std::string kKeyFileText = fixture("test.vorn_yelto");
+
+// The encryption of text under key_hex, from tests/fixtures/texts.txt.
+std::string knownText(const std::string& key_hex, const std::string& text) {
+  std::istringstream rows(fixture("texts.txt"));
+  std::string line;
+  std::string start = key_hex + " : " + text + " : ";
+  while (std::getline(rows, line)) {
+    if (line.rfind(start, 0) == 0) return line.substr(start.size());
+  }
+  ADD_FAILURE() << "no known answer for " << text;
+  return "";
+}
+
+// A key file whose material holds key among a non-zero filler, except for a
+// zero byte at zero_at.
+std::string scrambled(const Bytes& key, size_t zero_at) {
+  Bytes material(kKeyMaterialBytes, 0xA5);
+  material[zero_at] = 0;
+  char text[kScrambledKeyChars];
+  EXPECT_TRUE(vorn_scramble_key(key.data(), material.data(), text));
+  return std::string(text, sizeof text);
+}
+
+bool keyAreaIsZero() {
+  for (char c : seed_key)
+    if (c != 0) return false;
+  return true;
+}
+
+class KeyLoad : public testsupport::InTempDir {
+ protected:
+  // Loads path, checks the key area against the expected result and clears it.
+  void expectLoad(const std::string& path, int want, const Bytes& key = kKey) {
+    int got = getSeedKeyFromFile(path.c_str());
+    EXPECT_EQ(got, want);
+    if (got == 1) {
+      EXPECT_EQ(Bytes(seed_key, seed_key + key.size()), key);
+    } else {
+      EXPECT_TRUE(keyAreaIsZero());
+    }
+    std::memset(seed_key, 0, sizeof seed_key);
+  }
+};
+
+TEST_F(KeyLoad, AcceptsOnlyReadOnlyRegularFiles) {
+  const struct {
+    mode_t mode;
+    int want;
+  } cases[] = {{0444, 1},  {0644, 1},  {04444, 1},  {04644, 1},  {0440, -1}, {0400, -1},
+               {0666, -1}, {0744, -1}, {02444, -1}, {01444, -1}, {0445, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::oct << c.mode);
+    ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, kKeyFileText, c.mode));
+    expectLoad(kTestKeyFile, c.want);
+    unlink(kTestKeyFile);
+  }
+}
+
+TEST_F(KeyLoad, FollowsSymbolicLinksAndRefusesOtherFileTypes) {
+  ASSERT_TRUE(testsupport::writeFile("good", kKeyFileText, 0444));
+  ASSERT_EQ(mkdir("dir", 0555), 0);
+  ASSERT_EQ(mkfifo("fifo", 0444), 0);
+  const struct {
+    const char* name;
+    const char* target;  // what the key path links to; null: nothing there
+    int want;
+  } cases[] = {
+      {"link to a good file", "good", 1},    {"directory", "dir", -1},         {"FIFO without a writer", "fifo", -1},
+      {"character device", "/dev/zero", -1}, {"dangling link", "missing", -1}, {"nothing", nullptr, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.target != nullptr) {
+      ASSERT_EQ(symlink(c.target, kTestKeyFile), 0);
+    }
+    alarm(20);  // a blocking open of the FIFO would never return
+    expectLoad(kTestKeyFile, c.want);
+    alarm(0);
+    unlink(kTestKeyFile);
+  }
+}
+
+TEST_F(KeyLoad, NeedsEightyEightCharactersBeforeAnyZeroByte) {
+  const std::string text = kKeyFileText;
+  std::string hundred = text + std::string(12, 'x');
+  hundred[49] = '\0';
+  std::string zero_last = text;
+  zero_last[87] = '\0';
+  const struct {
+    const char* name;
+    std::string content;
+    int want;
+  } cases[] = {
+      {"exactly 88", text, 1},
+      {"87", text.substr(0, 87), -1},
+      {"more after the 88th ignored", text + "\nanything", 1},
+      {"zero byte right after the 88th", text + std::string(1, '\0') + "xyz", 1},
+      {"100 bytes, the 50th zero", hundred, -1},
+      {"88th character zero", zero_last, -1},
+      {"empty", "", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, c.content, 0444));
+    expectLoad(kTestKeyFile, c.want);
+    unlink(kTestKeyFile);
+  }
+}
+
+// The decoded material is taken as a text: when a zero byte cuts it short, every
+// index the second pass uses must still lie inside it.
+TEST_F(KeyLoad, MaterialCutShortIsRefusedUnlessItIsEmpty) {
+  ASSERT_TRUE(testsupport::writeFile("empty", scrambled(kKey, 0), 0444));
+  ASSERT_TRUE(testsupport::writeFile("short", scrambled(kKey, kKeyMaterialBytes - 1), 0444));
+  expectLoad("empty", 1, Bytes(16, 0));
+  expectLoad("short", -1);
+
+  // A key whose first byte is zero encrypts as sixteen zero bytes do.
+  ASSERT_EQ(symlink("empty", kTestKeyFile), 0);
+  char* coded = vorn_encrypts("text");
+  ASSERT_NE(coded, nullptr);
+  EXPECT_STREQ(coded, knownText("00111111111111111111111111111111", "text").c_str());
+  std::free(coded);
+}
+
+// Any key placed among any filler loads back as that key.
+TEST_F(KeyLoad, ScrambledKeysLoadBack) {
+  std::mt19937 gen = testsupport::seededGenerator();
+  for (int round = 0; round < 200; round++) {
+    Bytes key = ciphertest::randomBytes(gen, 16);
+    for (uint8_t& b : key) b = b == 0 ? 1 : b;
+    Bytes material = ciphertest::randomBytes(gen, kKeyMaterialBytes);
+    for (uint8_t& b : material) b = b == 0 ? 1 : b;
+    char text[kScrambledKeyChars];
+    ASSERT_TRUE(vorn_scramble_key(key.data(), material.data(), text));
+    ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, std::string(text, sizeof text), 0444));
+    expectLoad(kTestKeyFile, 1, key);
+    unlink(kTestKeyFile);
+  }
+}
+
+// The committed key file loads the committed key: a change to the index table or
+// the scrambling, which would strand every key file on a host, fails here.
+TEST_F(KeyLoad, CommittedKeyFileYieldsItsKey) {
+  ASSERT_TRUE(testsupport::installTestKey(dir_));
+  expectLoad(kTestKeyFile, 1);
+}
+
+// Known answers computed apart from the code (tests/fixtures/make_fixtures.py),
+// and the inverse giving every text back.
+TEST_F(KeyLoad, TextsEncryptToTheirKnownAnswersAndBack) {
+  ASSERT_TRUE(testsupport::installTestKey(dir_));
+  const std::pair<std::string, std::string> cases[] = {
+      {"a", knownText(kTestKeyHex, "a")},
+      {"four", knownText(kTestKeyHex, "four")},
+      {"five!", knownText(kTestKeyHex, "five!")},
+      {fixture("defaults.plain"), fixture("defaults.encrypted")},
+  };
+  for (const auto& [text, want] : cases) {
+    SCOPED_TRACE(text.size());
+    char* coded = vorn_encrypts(text.c_str());
+    ASSERT_NE(coded, nullptr);
+    EXPECT_TRUE(keyAreaIsZero());
+    EXPECT_EQ(coded, want);
+    char* back = vorn_decrypts(coded);
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(keyAreaIsZero());
+    EXPECT_EQ(back, text);
+    std::free(back);
+    std::free(coded);
+  }
+}
+
+// Whatever the outcome, the key area holds no key material afterwards.
+TEST_F(KeyLoad, TextOperationsLeaveTheKeyAreaZero) {
+  auto zeroAfter = [](char* got) {
+    EXPECT_TRUE(keyAreaIsZero());
+    return got;
+  };
+  EXPECT_EQ(zeroAfter(vorn_encrypts("text")), vorn_empty_text);  // no key file yet
+  EXPECT_EQ(zeroAfter(vorn_decrypts("AAAAAAAAAAAA")), vorn_empty_text);
+  ASSERT_TRUE(testsupport::writeFile(kTestKeyFile, kKeyFileText, 0444));
+  EXPECT_EQ(zeroAfter(vorn_encrypts(nullptr)), nullptr);
+  EXPECT_EQ(zeroAfter(vorn_encrypts("")), nullptr);
+  EXPECT_EQ(zeroAfter(vorn_decrypts(nullptr)), nullptr);
+  EXPECT_EQ(zeroAfter(vorn_decrypts("abc")), nullptr);   // not base64 by its length
+  EXPECT_EQ(zeroAfter(vorn_decrypts("AAAA")), nullptr);  // a single word
 }
 
 }  // namespace

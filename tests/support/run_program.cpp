@@ -52,134 +52,144 @@ void appendFrom(int fd, std::string* to, bool* open) {
   }
 }
 
-}  // namespace
+// The argument vector and environment of one run, and the file to execute.
+struct Command {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+  std::string file;
+  bool direct;  // file is the program itself, and argv[0] is chosen freely
+};
 
-RunResult runProgram(const std::string& path, const RunOptions& options) {
-  RunResult result;
-  signal(SIGPIPE, SIG_IGN);
-
+Command commandFor(const std::string& path, const RunOptions& options) {
+  Command c;
   std::vector<std::string> words = options.prefix;
   std::vector<std::string> emu = emulatorCommand();
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
   if (!emu.empty()) {
     words.insert(words.end(), emu.begin(), emu.end());
     // The emulator's own environment would load the library into the emulator.
-    if (!options.preload.empty()) {
-      words.push_back("-E");
-      words.push_back("LD_PRELOAD=" + options.preload);
-    }
-    words.push_back("-0");
-    words.push_back(argv0);
-    words.push_back(path);
+    if (!options.preload.empty()) words.insert(words.end(), {"-E", "LD_PRELOAD=" + options.preload});
+    words.insert(words.end(), {"-0", argv0, path});
   } else if (!options.prefix.empty()) {
     words.push_back(path);
   }
   // Natively and without a prefix, argv[0] is chosen freely; otherwise the
   // program name in the vector is the command's own.
-  bool direct = words.empty();
-  std::vector<std::string> argvs;
-  if (direct) {
-    argvs.push_back(argv0);
+  c.direct = words.empty();
+  c.argv = c.direct ? std::vector<std::string>{argv0} : words;
+  c.argv.insert(c.argv.end(), options.args.begin(), options.args.end());
+  c.env = options.env;
+  if (emu.empty() && !options.preload.empty()) c.env.push_back("LD_PRELOAD=" + options.preload);
+  c.file = c.direct ? path : words[0];
+  return c;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> out;
+  for (std::string& t : texts) out.push_back(t.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// The child's side: the pipes (or the terminal) as its standard streams, then
+// the command. Never returns.
+[[noreturn]] void execChild(Command& c, const RunOptions& options, const int in[2], const int out[2],
+                            const int err[2]) {
+  if (options.stdout_on_terminal) setsid();
+  dup2(in[0], 0);
+  dup2(out[1], 1);
+  dup2(err[1], 2);
+  for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+    if (fd > 2) close(fd);
+  signal(SIGPIPE, SIG_DFL);
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+  std::vector<char*> argv = pointers(c.argv);
+  std::vector<char*> envp = pointers(c.env);
+  if (c.direct || c.file.find('/') != std::string::npos) {
+    execve(c.file.c_str(), argv.data(), envp.data());
   } else {
-    argvs = words;
-  }
-  for (const std::string& a : options.args) argvs.push_back(a);
-  std::vector<char*> argv;
-  for (std::string& a : argvs) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envs = options.env;
-  if (emu.empty() && !options.preload.empty()) envs.push_back("LD_PRELOAD=" + options.preload);
-  std::vector<char*> envp;
-  for (std::string& e : envs) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string file = direct ? path : words[0];
-
-  int in_pipe[2], out_pipe[2], err_pipe[2];
-  int master = -1, slave = -1;
-  if (pipe(in_pipe) != 0 || pipe(err_pipe) != 0) return result;
-  if (options.stdout_on_terminal) {
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return result;
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);  // no newline translation: the bytes arrive as written
-    tcsetattr(slave, TCSANOW, &t);
-    out_pipe[0] = master;
-    out_pipe[1] = slave;
-  } else if (pipe(out_pipe) != 0) {
-    return result;
-  }
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (options.stdout_on_terminal) setsid();
-    dup2(in_pipe[0], 0);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-      if (fd > 2) close(fd);
-    signal(SIGPIPE, SIG_DFL);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    if (direct || file.find('/') != std::string::npos) {
-      execve(file.c_str(), argv.data(), envp.data());
-    } else {
-      // A prefix command named without a path is looked up in the standard places.
-      for (const char* dir : {"/usr/local/bin/", "/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
-        std::string full = std::string(dir) + file;
-        execve(full.c_str(), argv.data(), envp.data());
-      }
+    // A prefix command named without a path is looked up in the standard places.
+    for (const char* dir : {"/usr/local/bin/", "/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
+      std::string full = std::string(dir) + c.file;
+      execve(full.c_str(), argv.data(), envp.data());
     }
-    _exit(127);
   }
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (pid < 0) {
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    return result;
-  }
+  _exit(127);
+}
 
-  // The inputs of these tests are small: the pipe takes them whole.
-  size_t off = 0;
-  while (off < options.input.size()) {
-    ssize_t n = write(in_pipe[1], options.input.data() + off, options.input.size() - off);
-    if (n <= 0) break;
-    off += static_cast<size_t>(n);
-  }
-  close(in_pipe[1]);
+// Standard output's pipe, or a raw pseudo-terminal when asked: [0] the
+// parent's end, [1] the child's.
+bool outputChannel(bool terminal, int out[2]) {
+  if (!terminal) return pipe(out) == 0;
+  if (openpty(&out[0], &out[1], nullptr, nullptr, nullptr) != 0) return false;
+  termios t{};
+  tcgetattr(out[1], &t);
+  cfmakeraw(&t);  // no newline translation: the bytes arrive as written
+  tcsetattr(out[1], TCSANOW, &t);
+  return true;
+}
 
-  bool out_open = true, err_open = true;
+// Collects both streams until they close, the program ends (with a terminal,
+// which has no end of file while others may hold it) or the time is up.
+// Returns true when the child was reaped meanwhile, with its status.
+bool collect(pid_t pid, const RunOptions& options, int out, int err, RunResult* result, int* status) {
+  bool out_open = true, err_open = true, reaped = false;
   double deadline = now() + options.timeout_seconds;
-  int status = 0;
-  bool reaped = false;
   while (out_open || err_open) {
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    int r = poll(fds, 2, 200);
-    if (r > 0) {
-      if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) appendFrom(out_pipe[0], &result.out, &out_open);
-      if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) appendFrom(err_pipe[0], &result.err, &err_open);
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    if (poll(fds, 2, 200) > 0) {
+      if (out_open && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) appendFrom(out, &result->out, &out_open);
+      if (err_open && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) appendFrom(err, &result->err, &err_open);
     }
-    if (options.stdout_on_terminal && !reaped && waitpid(pid, &status, WNOHANG) == pid) {
+    if (options.stdout_on_terminal && !reaped && waitpid(pid, status, WNOHANG) == pid) {
       reaped = true;
-      // Drain what the terminal still holds, then stop: a terminal has no end of file
-      // while other processes may keep the slave side open.
-      fcntl(master, F_SETFL, O_NONBLOCK);
+      fcntl(out, F_SETFL, O_NONBLOCK);
       while (out_open) {
-        size_t before = result.out.size();
-        appendFrom(master, &result.out, &out_open);
-        if (result.out.size() == before) break;
+        size_t before = result->out.size();
+        appendFrom(out, &result->out, &out_open);
+        if (result->out.size() == before) break;
       }
       out_open = false;
     }
     if (now() > deadline) {
       kill(pid, SIGKILL);
-      result.timed_out = true;
+      result->timed_out = true;
       break;
     }
   }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  return reaped;
+}
+
+}  // namespace
+
+RunResult runProgram(const std::string& path, const RunOptions& options) {
+  RunResult result;
+  signal(SIGPIPE, SIG_IGN);
+  Command command = commandFor(path, options);
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0) return result;
+  if (pipe(err) != 0 || !outputChannel(options.stdout_on_terminal, out)) {
+    close(in[0]);
+    close(in[1]);
+    return result;
+  }
+  pid_t pid = fork();
+  if (pid == 0) execChild(command, options, in, out, err);
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  // The inputs of these tests are small: the pipe takes them whole.
+  for (size_t off = 0; pid > 0 && off < options.input.size();) {
+    ssize_t n = write(in[1], options.input.data() + off, options.input.size() - off);
+    if (n <= 0) break;
+    off += static_cast<size_t>(n);
+  }
+  close(in[1]);
+  int status = 0;
+  bool reaped = pid > 0 && collect(pid, options, out[0], err[0], &result, &status);
+  close(out[0]);
+  close(err[0]);
+  if (pid < 0) return result;
   if (!reaped) waitpid(pid, &status, 0);
   if (WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);

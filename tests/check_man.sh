@@ -152,6 +152,10 @@ messages)
     expect 1 '{file}:{line}: {key} has no value' P broken
     expect 1 '{file}:{line}: a space but no value after the key' P broken
     expect 1 '{file}:{line}: not an option line (a double quote, a space and a key)' P odd
+    # A decrypted text that starts with HOSTNAME (tests/fixtures/late.plain).
+    fixtures=$(dirname "$0")/fixtures
+    cp "$fixtures/test.vorn_yelto" testkey && chmod 0444 testkey
+    expect 1 '{file}:1: the first line is not AUTH_KEY' P -k testkey "$fixtures/late.encrypted"
     expect 1 '{file}:{line}: {key} line missing' P long
     expect 1 '{file}:{line}: {key} line longer than 79 characters ({n})' P long
     expect 2 'Cannot determine home directory' env -u HOME $emulator "$program"

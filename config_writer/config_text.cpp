@@ -1,5 +1,6 @@
 #include "config_text.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -98,4 +99,41 @@ int maybe(const char* msg) {
 char* maybeAddOption(const char* msg, char* buf, size_t nbuf, const char* option) {
   if (!maybe(msg)) return buf;
   return addOption(buf, nbuf, option);
+}
+
+// Written out rather than left to strtoll, which brings the locale's character
+// tables into every run.
+bool parsePort(const char* text, int* port) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  if (*p < '0' || *p > '9') return false;
+  // The magnitude saturates just past the largest one a 32-bit value can take,
+  // so that no run of digits can overflow it.
+  constexpr long long kPastRange = static_cast<long long>(INT_MAX) + 2;
+  long long magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > kPastRange) magnitude = kPastRange;
+  }
+  if (*p != '\0') return false;
+  long long value = negative ? -magnitude : magnitude;
+  if (value < INT_MIN || value > INT_MAX) return false;
+  *port = static_cast<int>(value);
+  return true;
+}
+
+const char* formatPort(int value, char* port) {
+  char digits[12];
+  size_t n = 0;
+  // Ports are positive, so the value's magnitude is the value itself.
+  unsigned magnitude = static_cast<unsigned>(value);
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  for (size_t i = 0; i < n; i++) port[i] = digits[n - 1 - i];
+  port[n] = '\0';
+  return port;
 }

@@ -65,3 +65,15 @@ char* maybeAddOption(const char* msg, char* buf, size_t nbuf, const char* option
 // skipped, and the first other character decides ('y' or 'Y' is yes; anything
 // else, end of input included, is no).
 bool readAnswer();
+
+// The lowest port a PORTNO line may hold; the highest is INT_MAX.
+constexpr int kMinPort = 3306;
+
+// Reads text as the standard base-10 conversion into a signed 32-bit value does:
+// leading white space (of the C locale) and a sign are allowed, at least one
+// digit must follow and nothing after the digits. False when it does not read
+// or the value is outside the 32-bit range; *port is then untouched.
+bool parsePort(const char* text, int* port);
+
+// Writes value (positive) as "%d" would into port (at least 12 bytes); returns port.
+const char* formatPort(int value, char* port);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "chores.h"
+#include "config_file.h"
 #include "config_text.h"
 #include "getopt.h"
 #include "vorncrypt.h"
@@ -62,11 +63,8 @@ Settings settings;
 
 // What a run makes on its way to the target, released by finishRun.
 struct Run {
-  char secret[kSecretSize];        // the configuration text
-  char* tmp_fn = nullptr;          // the temporary file beside the target
-  int fd = -1;                     // the temporary file, once created
-  bool replaced = false;           // the temporary file has become the target
-  char* encrypted_text = nullptr;  // the bytes written with -e yes
+  char secret[kSecretSize];  // the configuration text
+  Replacement file;          // the temporary file and the bytes written
 };
 
 // Command-line errors end the process at once: nothing has been created yet, and
@@ -107,36 +105,10 @@ void storeText(char** slot, char letter, const char* value, const char* what) {
   *slot = copyOf(value);
 }
 
-// The port as the standard base-10 conversion reads it into a signed 32-bit
-// value: leading white space (of the C locale) and a sign are allowed, at least
-// one digit must follow and nothing after the digits, and a value outside the
-// 32-bit range is refused. Written out rather than left to strtoll, which
-// brings the locale's character tables into every run.
-bool parsePort(const char* text, int* port) {
-  const char* p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
-  bool negative = *p == '-';
-  if (*p == '-' || *p == '+') p++;
-  if (*p < '0' || *p > '9') return false;
-  // The magnitude saturates just past the largest one a 32-bit value can take,
-  // so that no run of digits can overflow it.
-  constexpr long long kPastRange = static_cast<long long>(INT_MAX) + 2;
-  long long magnitude = 0;
-  for (; *p >= '0' && *p <= '9'; p++) {
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > kPastRange) magnitude = kPastRange;
-  }
-  if (*p != '\0') return false;
-  long long value = negative ? -magnitude : magnitude;
-  if (value < INT_MIN || value > INT_MAX) return false;
-  *port = static_cast<int>(value);
-  return true;
-}
-
 void storePort(Settings* s, const char* value) {
   if (s->port_no > 0) failCommandLine("Duplicate -P option detected\n");
   int port = 0;
-  if (!parsePort(value, &port) || port <= 3305) failCommandLine("-P requires an argument\n");
+  if (!parsePort(value, &port) || port < kMinPort) failCommandLine("-P requires an argument\n");
   s->port_no = port;
 }
 
@@ -205,22 +177,6 @@ void parseCommandLine(int argc, char** argv, Settings* s) {
     if (c > 0) idx = entryOf(c);
     storeOption(s, idx, vornopt::optarg != nullptr ? vornopt::optarg : "");
   }
-}
-
-// Writes a port number as "%d" would, into port (at least 12 bytes), and
-// returns port.
-const char* formatPort(int value, char* port) {
-  char digits[12];
-  size_t n = 0;
-  // Ports are positive, so the value's magnitude is the value itself.
-  unsigned magnitude = static_cast<unsigned>(value);
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  for (size_t i = 0; i < n; i++) port[i] = digits[n - 1 - i];
-  port[n] = '\0';
-  return port;
 }
 
 // One connection line: formatted from the command-line value when it was given,
@@ -293,65 +249,11 @@ bool confirmTarget(const char* path) {
   return readAnswer();
 }
 
-// The temporary file is the target's name with "~" appended.
-void makeTempName(const char* path, Run* r) {
-  size_t path_len = std::strlen(path);
-  r->tmp_fn = static_cast<char*>(std::malloc(path_len + 2));
-  if (r->tmp_fn == nullptr) failAllocation();
-  std::memcpy(r->tmp_fn, path, path_len);
-  r->tmp_fn[path_len] = '~';
-  r->tmp_fn[path_len + 1] = '\0';
-}
-
-// Creates the temporary file, read-only for everyone; an existing one (a
-// concurrent run, or a link planted there) is never opened.
-bool createTemp(const char* path, Run* r) {
-  r->fd = open(r->tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW, 0444);
-  if (r->fd < 0) {
-    std::fprintf(stderr, "Failed to create \"%s\" (%s)", path, std::strerror(errno));
-    return false;
-  }
-  return true;
-}
-
-// The plain text, or with -e yes its encrypted form.
-const char* bytesToWrite(const Settings& s, Run* r) {
-  if (s.encrypt_flag == nullptr || std::strcmp(s.encrypt_flag, "yes") != 0) return r->secret;
-  r->encrypted_text = vorn_encrypts(r->secret);
-  if (r->encrypted_text == nullptr) {
-    std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
-    return nullptr;
-  }
-  if (*r->encrypted_text == '\0') {
-    std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
-    return nullptr;
-  }
-  return r->encrypted_text;
-}
-
-// One write; the bytes reach the disk before the rename makes them the file.
-bool writeAndReplace(const char* bytes, char* path, Run* r) {
-  size_t len = std::strlen(bytes);
-  bool written = write(r->fd, bytes, len) == static_cast<ssize_t>(len) && fsync(r->fd) == 0;
-  if (!written || rename(r->tmp_fn, path) != 0) {
-    std::perror("Failed to write new secret");
-    return false;
-  }
-  r->replaced = true;
-  // Best effort: the new file is in place whether or not its entry is on disk.
-  syncFolderOf(path);
-  return true;
-}
-
 // The one way out once the temporary name exists: a temporary file that did not
 // become the target is removed, and everything the run holds is released.
 void finishRun(Run* r, Settings* s) {
-  if (r->fd >= 0) {
-    if (!r->replaced) unlink(r->tmp_fn);
-    close(r->fd);
-  }
-  if (r->encrypted_text != vorn_empty_text) std::free(r->encrypted_text);
-  std::free(r->tmp_fn);
+  finishReplacement(&r->file);
+  wipe(r->secret, sizeof r->secret);
   std::free(s->secret_fn);
 }
 
@@ -369,10 +271,13 @@ int run(int argc, char** argv) {
   if (!resolveTargetPath(&s)) return 1;
   if (!confirmTarget(s.secret_fn)) std::exit(0);
 
-  makeTempName(s.secret_fn, &r);
+  makeReplacement(s.secret_fn, &r.file);
+  bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
   const char* bytes = nullptr;
-  bool done = addConnectionLines(s, r.secret) && createTemp(s.secret_fn, &r) &&
-              (bytes = bytesToWrite(s, &r)) != nullptr && writeAndReplace(bytes, s.secret_fn, &r);
+  bool done = addConnectionLines(s, r.secret) && targetIsReplaceable(s.secret_fn) &&
+              createTemporary(s.secret_fn, "", &r.file) &&
+              (bytes = bytesToWrite(r.secret, encrypt, &r.file)) != nullptr &&
+              writeAndReplace(bytes, s.secret_fn, &r.file);
   finishRun(&r, &s);
   return done ? 0 : 1;
 }

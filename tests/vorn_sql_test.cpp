@@ -3,7 +3,10 @@
 // status, and the file it leaves (or does not leave) behind.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -362,6 +365,47 @@ TEST_F(VornSql, RenameOntoADirectoryFails) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "Failed to write new secret: Is a directory\n");
   expectEntries({"conf"});
+}
+
+// Renaming over a device, FIFO or socket would destroy the node (a mistyped -s
+// /dev/null) and leave the text where anything may read it; a link is replaced.
+TEST_F(VornSql, NeverReplacesADeviceFifoOrSocket) {
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("fifo", path("link").c_str()), 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path("socket").c_str());
+  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(mknod(path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  }
+  const struct {
+    const char* name;
+    const char* what;  // null: replaced
+  } cases[] = {{"fifo", "a FIFO"}, {"socket", "a socket"}, {"null", "a character device"}, {"link", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!root && std::string(c.name) == "null") continue;  // only root makes device nodes
+    RunResult r = run({"-H", "h", "-s", path(c.name)}, "y nnnn");
+    struct stat st;
+    ASSERT_EQ(lstat(path(c.name).c_str(), &st), 0);
+    if (c.what != nullptr) {
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err,
+                "Refusing to replace \"" + path(c.name) + "\": it is " + c.what + ", not a configuration file\n");
+      EXPECT_FALSE(S_ISREG(st.st_mode));
+    } else {
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(content(path(c.name)), configText({"\" HOSTNAME h\n"}));
+    }
+    EXPECT_FALSE(testsupport::fileExists(path(c.name) + "~"));
+  }
+  close(sock);
+  struct stat fifo;
+  ASSERT_EQ(lstat(path("fifo").c_str(), &fifo), 0);
+  EXPECT_TRUE(S_ISFIFO(fifo.st_mode)) << "the link's target was touched";
 }
 
 TEST_F(VornSql, WriteBeyondTheFileSizeLimitFails) {

@@ -112,6 +112,8 @@ messages)
     expect 1 '-P requires an argument' P -P 3305
     expect 1 'Cannot determine home directory' env HOME=relative $emulator "$program" -H h
     expect 1 'HOSTNAME value is too long' yes_to P -H "$long" -s "$dir/long"
+    expect 1 'Refusing to replace "{file}": it is {kind}, not a configuration file' \
+      yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/fifo"
     expect 1 'Failed to create "{file}" ({error})' yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/busy"
     expect 1 'Failed to write new secret: {error}' yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/folder"
     if [ -e /usr/quordex/tirun/.vorn_yelto ]; then

@@ -137,3 +137,22 @@ const char* formatPort(int value, char* port) {
   port[n] = '\0';
   return port;
 }
+
+size_t addConnectionLines(char* secret, const char* const values[kConnectionLineCount], DefaultOffer offer) {
+  // Each line goes in directly after the first line of the text, so they are
+  // added from the last up: PORTNO is handled first.
+  for (size_t i = kConnectionLineCount; i-- > 0;) {
+    const ConnectionLine& line = kConnectionLines[i];
+    char buf[kLineSize];
+    char* done;
+    if (values[i] != nullptr) {
+      done = formatLine(buf, sizeof buf, line.key, values[i]) ? addOption(secret, kSecretSize, buf) : nullptr;
+    } else {
+      // A default line is short and always fits the scratch line.
+      formatLine(buf, sizeof buf, line.key, line.default_value);
+      done = offer(line.question, secret, kSecretSize, buf);
+    }
+    if (done == nullptr) return i;
+  }
+  return kConnectionLineCount;
+}

@@ -77,3 +77,15 @@ bool parsePort(const char* text, int* port);
 
 // Writes value (positive) as "%d" would into port (at least 12 bytes); returns port.
 const char* formatPort(int value, char* port);
+
+// What becomes of a connection line whose value was not given: maybeAddOption
+// asks its question; a caller that decides without asking passes its own.
+// Returns buf, or null when a line that was to go in does not fit.
+using DefaultOffer = char* (*)(const char* question, char* buf, size_t nbuf, const char* option);
+
+// Adds the connection lines to secret (kSecretSize bytes): entry i of values
+// (file order, as kConnectionLines) formatted into its line when given, else its
+// default line handed to offer. Returns kConnectionLineCount when every line
+// went in, else the index of the first that did not fit (the text then holds
+// the lines added before it).
+size_t addConnectionLines(char* secret, const char* const values[kConnectionLineCount], DefaultOffer offer);

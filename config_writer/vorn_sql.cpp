@@ -179,38 +179,19 @@ void parseCommandLine(int argc, char** argv, Settings* s) {
   }
 }
 
-// One connection line: formatted from the command-line value when it was given,
-// else offered as its default. Returns false, after saying which key does not
-// fit, when the line would overflow the scratch line or the text area.
-bool addConnectionLine(char* secret, const ConnectionLine& line, const char* value) {
-  char buf[kLineSize];
-  char* done;
-  if (value != nullptr) {
-    done = formatLine(buf, sizeof buf, line.key, value) ? addOption(secret, kSecretSize, buf) : nullptr;
-  } else {
-    // A default line is short and always fits the scratch line.
-    formatLine(buf, sizeof buf, line.key, line.default_value);
-    done = maybeAddOption(line.question, secret, kSecretSize, buf);
-  }
-  if (done == nullptr) {
-    std::fprintf(stderr, "%s value is too long\n", line.key);
-    return false;
-  }
-  return true;
-}
-
 // The connection lines with the values given for them, null where one was not
-// given, in file order. Each line goes in directly after the first line of the
-// text, so they are added from the last up: PORTNO is asked about first.
-bool addConnectionLines(const Settings& s, char* secret) {
+// given, in file order; each missing one is offered with its question. False,
+// after saying which key does not fit, when a line would overflow the scratch
+// line or the text area.
+bool addSettingsLines(const Settings& s, char* secret) {
   char port[12];
   const char* values[kConnectionLineCount] = {
       s.host_name, s.user_name, s.pass_word, s.db_name, s.port_no > 0 ? formatPort(s.port_no, port) : nullptr,
   };
-  for (size_t i = kConnectionLineCount; i-- > 0;) {
-    if (!addConnectionLine(secret, kConnectionLines[i], values[i])) return false;
-  }
-  return true;
+  size_t failed = ::addConnectionLines(secret, values, maybeAddOption);
+  if (failed == kConnectionLineCount) return true;
+  std::fprintf(stderr, "%s value is too long\n", kConnectionLines[failed].key);
+  return false;
 }
 
 // Reads the run's entropy. It stays ahead of everything that looks at the
@@ -274,10 +255,9 @@ int run(int argc, char** argv) {
   makeReplacement(s.secret_fn, &r.file);
   bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
   const char* bytes = nullptr;
-  bool done = addConnectionLines(s, r.secret) && targetIsReplaceable(s.secret_fn) &&
-              createTemporary(s.secret_fn, "", &r.file) &&
-              (bytes = bytesToWrite(r.secret, encrypt, &r.file)) != nullptr &&
-              writeAndReplace(bytes, s.secret_fn, &r.file);
+  bool done =
+      addSettingsLines(s, r.secret) && targetIsReplaceable(s.secret_fn) && createTemporary(s.secret_fn, "", &r.file) &&
+      (bytes = bytesToWrite(r.secret, encrypt, &r.file)) != nullptr && writeAndReplace(bytes, s.secret_fn, &r.file);
   finishRun(&r, &s);
   return done ? 0 : 1;
 }

@@ -181,6 +181,38 @@ messages)
     expect 2 'option requires an argument -- {x}' P --key
     [ -e new ] && { echo "FAIL: a refused vorn_keyfile left \"new\" behind" >&2; failed=1; }
     ;;
+  vorn_set)
+    touch busy~
+    S() { printf "$1" | $emulator "$program" "${@:2}"; }
+    expect 2 'vorn_set: line {n}: no "=" (NAME=VALUE expected)' S 'hostname\n' -s new
+    expect 2 'vorn_set: line {n}: unknown name "{name}" (hostname, portno, dbname, username or password)' S 'host=h' -s new
+    expect 2 'vorn_set: line {n}: {name} given twice (first on line {m})' S 'dbname=a\ndbname=b' -s new
+    expect 2 'vorn_set: line {n}: NUL byte' S 'dbname=a\0b' -s new
+    expect 2 'vorn_set: line {n}: {name} is empty' S 'username=' -s new
+    expect 2 'vorn_set: line {n}: {name} is too long (its line holds at most 79 characters)' \
+      S "hostname=$(printf 'h%.0s' $(seq 68))" -s new
+    expect 2 'vorn_set: line {n}: portno is not a port number from 3306 to 2147483647' S 'portno=80' -s new
+    expect 2 'vorn_set: line {n}: {name} does not fit the file (315 characters at most)' \
+      S "dbname=$(printf 'd%.0s' $(seq 69))\npassword=$(printf 'p%.0s' $(seq 15))" -s new
+    expect 2 'vorn_set: the default {name} does not fit the file with the values given (315 characters at most)' \
+      S "dbname=$(printf 'd%.0s' $(seq 60))\npassword=ppppp" -y -s new
+    expect 2 'vorn_set: standard input is longer than 8192 bytes' S "$(printf '#%.0s' $(seq 8193))" -s new
+    expect 2 'vorn_set: -e takes yes or no' S '' -e YES -s new
+    expect 2 'vorn_set: -s needs a path' S '' -s ''
+    expect 2 'vorn_set: -{x} given twice' S '' -s a -s b
+    expect 2 'vorn_set: unexpected argument "{word}"; the values come on standard input' S '' -s new extra
+    expect 2 'unknown option -- {x}' S '' --bogus
+    expect 1 'Cannot determine home directory' env HOME=relative $emulator "$program"
+    expect 1 'Refusing to replace "{path}": it is {kind}, not a configuration file' S '' -s fifo
+    expect 1 'Failed to create "{path}" ({error})' S '' -s busy
+    expect 1 'Failed to write new secret: {error}' S '' -s "$dir"
+    if [ -e /usr/quordex/tirun/.vorn_yelto ]; then
+      echo "skipped: the key file message (this machine has a key file)"
+    else
+      expect 1 'Cannot load the encryption key from "/usr/quordex/tirun/.vorn_yelto"' S '' -e yes -s new
+    fi
+    [ -e new ] && { echo "FAIL: a refused vorn_set left \"new\" behind" >&2; failed=1; }
+    ;;
   vorn_dbcheck)
     config $'" HOSTNAME h\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO 70000\n' bigport
     expect 2 'vorn_dbcheck: one FILE at most' P a b

@@ -64,6 +64,17 @@ vorn_keyfile)
     "--key=01|"
     "-k 0123 $dir/|$files"
   ) ;;
+vorn_set)
+  cases=(
+    "|-s -e -y -h --secret --encrypt-flag --accept-defaults --help"
+    "--|--secret --encrypt-flag --accept-defaults --help"
+    "-e |yes no"
+    "--enc = n|no"
+    "--encrypt-flag=y|yes"
+    "-s $dir/conf|$dir/conf.a $dir/conf.d"
+    "--sec = $dir/o|$dir/other"
+    "-y -|-s -e -y -h --secret --encrypt-flag --accept-defaults --help"
+  ) ;;
 quordex_helper)
   cases=(
     "$dir/c|$dir/conf.a $dir/conf.d"

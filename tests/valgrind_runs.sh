@@ -51,6 +51,16 @@ runs() {  # NAME PATH
     check 1 "" "$2" k/.vorn_yelto
     check 2 "" "$2" --key=00
     ;;
+  vorn_set)
+    check 0 'hostname=h
+portno=3307
+password=p w' "$2" -s setconf
+    check 2 'hostname=h
+hostname=i' "$2" -s setconf
+    ;;
+  vorn_set_testkey)
+    check 0 'password=p w' "$2" -y -e yes -s setconf.enc
+    ;;
   quordex_helper)
     : >f
     plain=$("$2" f 1 >/dev/null 2>&1; echo $?)

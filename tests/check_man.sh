@@ -177,6 +177,7 @@ messages)
     expect 2 'vorn_keyfile: the key must not contain a zero byte (00): it would end the key there' \
       P -k 00112233445566778899aabbccddeeff new
     expect 2 'vorn_keyfile: --key given twice' P -k 1 -k 2 new
+    expect 2 'vorn_keyfile: the key must be exactly 32 hexadecimal digits' P --key-stdin new
     expect 2 'vorn_keyfile: one PATH at most' P --print-key a b
     expect 2 'option requires an argument -- {x}' P --key
     [ -e new ] && { echo "FAIL: a refused vorn_keyfile left \"new\" behind" >&2; failed=1; }

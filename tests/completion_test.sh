@@ -58,7 +58,8 @@ vorn_show)
   ) ;;
 vorn_keyfile)
   cases=(
-    "-|-k --key --print-key --help"
+    "-|-k --key --key-stdin --print-key --help"
+    "--key-stdin $dir/o|$dir/other"
     "-k |"
     "--key = 01|"
     "--key=01|"

@@ -34,12 +34,17 @@ TEST_F(VornKeyfile, ToolWritesAReadOnlyFileForItsKey) {
   ASSERT_EQ(testsupport::makeKeyFile(path("one"), kTestKeyHex, umask077).exit_code, 0);
   ASSERT_EQ(testsupport::runVornKeyfile({.args = {"-k", "112233445566778899AABBCCDDEEFF10", path("two")}}).exit_code,
             0);
+  ASSERT_EQ(
+      testsupport::runVornKeyfile({.args = {"--key-stdin", path("three")}, .input = std::string(kTestKeyHex) + "\n"})
+          .exit_code,
+      0);
   struct stat st;
   ASSERT_EQ(stat("one", &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
   EXPECT_EQ(st.st_size, 88);
   expectLoad("one", 1);
   expectLoad("two", 1);
+  expectLoad("three", 1);
   // The filler is random: the same key gives different files.
   std::string one, two;
   ASSERT_TRUE(testsupport::readFile("one", &one));
@@ -53,7 +58,12 @@ TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
     std::vector<std::string> args;  // "out" and "existing" become paths of the test folder
     int status;
     const char* message;
+    std::string input = "";
   } cases[] = {
+      {{"--key-stdin", "out"}, 2, "32 hexadecimal digits", std::string(kTestKeyHex) + "\n\n"},
+      {{"--key-stdin", "out"}, 2, "32 hexadecimal digits", " " + std::string(kTestKeyHex)},
+      {{"--key-stdin", "out"}, 2, "32 hexadecimal digits"},
+      {{"--key-stdin", "--key", kTestKeyHex, "out"}, 2, "--key given twice", kTestKeyHex},
       {{"--key=0123456789abcdef00dcba9876543210", "out"}, 2, "zero byte"},
       {{"--key=0123456789abcdeffedcba987654321", "out"}, 2, "32 hexadecimal digits"},
       {{"--key=0123456789abcdeffedcba98765432100", "out"}, 2, "32 hexadecimal digits"},
@@ -69,7 +79,7 @@ TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
     for (std::string& a : args) {
       if (a.rfind("out", 0) == 0 || a.rfind("existing", 0) == 0) a = path(a);
     }
-    testsupport::RunResult r = testsupport::runVornKeyfile({.args = args});
+    testsupport::RunResult r = testsupport::runVornKeyfile({.args = args, .input = c.input});
     EXPECT_EQ(r.exit_code, c.status);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -78,6 +88,17 @@ TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
   std::string content;
   ASSERT_TRUE(testsupport::readFile("existing", &content));
   EXPECT_EQ(content, "old");
+}
+
+// A key nobody received is of no use: with standard output a closed pipe, the
+// file is removed again and the status says so.
+TEST_F(VornKeyfile, KeyThatCannotBePrintedLeavesNoFile) {
+  testsupport::RunResult r =
+      testsupport::runVornKeyfile({.args = {"--print-key", path("new/key")}, .stdout_closed = true});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "vorn_keyfile: cannot print the key (Broken pipe); \"" + path("new/key") + "\" removed\n");
+  EXPECT_FALSE(testsupport::fileExists("new"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // Status 0: written; 1: not written (nothing left behind); 2: usage error.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,18 +29,20 @@ constexpr int kNotWritten = 1;
 constexpr size_t kMaxNewFolders = 64;
 
 const char kUsage[] =
-    "Usage: vorn_keyfile [-k HEX|--key=HEX] [--print-key] [PATH]\n"
+    "Usage: vorn_keyfile [-k HEX|--key=HEX|--key-stdin] [--print-key] [PATH]\n"
     "Writes a new key file at PATH (default: " VORN_FIXED_KEY_PATH
     ") for the key given as 32\n"
     "hexadecimal digits, none of its bytes 00, or else for a random key. An existing\n"
     "file is never replaced; missing folders are created with mode 0755.\n"
     "  -k, --key=HEX    the key, 32 hexadecimal digits\n"
+    "      --key-stdin  read the key's 32 hexadecimal digits (and a newline) from standard input\n"
     "      --print-key  print the key's 32 hexadecimal digits on standard output\n"
     "  -h, --help       print this help\n"
     "Exit status: 0 written, 1 not written, 2 usage error.\n";
 
 const vornopt::option kLongOptions[] = {
     {"key", vornopt::required_argument, nullptr, 'k'},
+    {"key-stdin", vornopt::no_argument, nullptr, 'S'},
     {"print-key", vornopt::no_argument, nullptr, 'P'},
     {"help", vornopt::no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
@@ -211,6 +214,24 @@ int writeKeyFile(const char* path, const uint8_t key[kKeyBytes], bool print_key)
   return kNotWritten;
 }
 
+// The key's digits as read from standard input, wiped before the program ends.
+char stdin_key[2 * kKeyBytes + 3];
+
+// Reads at most the 32 digits and a newline from standard input into stdin_key;
+// anything longer is kept long enough to be refused.
+const char* readStdinKey() {
+  size_t n = 0;
+  while (n < sizeof stdin_key - 1) {
+    ssize_t got = read(STDIN_FILENO, stdin_key + n, sizeof stdin_key - 1 - n);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    n += static_cast<size_t>(got);
+  }
+  if (n > 0 && stdin_key[n - 1] == '\n') n--;
+  stdin_key[n] = '\0';
+  return stdin_key;
+}
+
 struct Settings {
   const char* hex = nullptr;
   bool print_key = false;
@@ -225,7 +246,7 @@ bool takeOption(int c, const char* arg, void* context) {
     std::fputs("vorn_keyfile: --key given twice\n", stderr);
     return false;
   } else {
-    s->hex = arg;
+    s->hex = c == 'S' ? readStdinKey() : arg;
   }
   return true;
 }
@@ -285,4 +306,11 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) {
+  // A closed pipe on standard output makes printing the key fail, so that the
+  // key file is removed, instead of killing the process with the file left.
+  signal(SIGPIPE, SIG_IGN);
+  int status = run(argc, argv);
+  wipe(stdin_key, sizeof stdin_key);
+  return status;
+}

@@ -178,6 +178,10 @@ RunResult runProgram(const std::string& path, const RunOptions& options) {
   close(in[0]);
   close(out[1]);
   close(err[1]);
+  if (options.stdout_closed) {
+    close(out[0]);
+    out[0] = open("/dev/null", O_RDONLY);
+  }
   // The inputs of these tests are small: the pipe takes them whole.
   for (size_t off = 0; pid > 0 && off < options.input.size();) {
     ssize_t n = write(in[1], options.input.data() + off, options.input.size() - off);

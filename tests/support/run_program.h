@@ -14,6 +14,7 @@ struct RunOptions {
   std::vector<std::string> env{};     // the whole environment, NAME=value
   std::string input{};                // bytes on standard input, then end of input
   bool stdout_on_terminal = false;    // standard output on a pseudo-terminal
+  bool stdout_closed = false;         // standard output a pipe whose reader has gone
   std::string argv0{};                // invocation name; the program's path when empty
   std::string cwd{};                  // working directory; unchanged when empty
   std::vector<std::string> prefix{};  // commands put before the program (setpriv ...)

@@ -28,6 +28,8 @@ host, port, database, user and password, as plain text or encrypted under the
 key in /usr/quordex/tirun/.vorn_yelto. It offers defaults for the values not
 given, reads one-character answers (so they can be piped on standard input)
 and replaces the file atomically.
+vorn_set writes the same file with the values read from standard input, so
+that no password stands on a command line.
 vorn_show prints such a file, decrypted and with the password masked, and
 checks every line of it against the format vorn_sql writes.
 vorn_keyfile writes the key file, for a random key or a given one.

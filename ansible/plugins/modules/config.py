@@ -30,7 +30,7 @@ description:
     C(vorn_sql) on its command line, the only way it takes one, so other users of the host can
     see it in the process list for the moment the program runs.
 author:
-  - vorn maintainers
+  - vorn maintainers (!UNKNOWN)
 options:
   path:
     description:
@@ -75,24 +75,20 @@ options:
       - Changing the attribute needs root (the capability C(CAP_LINUX_IMMUTABLE)) and a file
         system that supports it.
     type: bool
-  bin_dir:
-    description:
-      - Folder holding C(vorn_sql), C(vorn_show) and C(quordex_helper). By default they are
-        looked up on C(PATH) and in the sbin folders.
-    type: path
-  chdir:
-    description:
-      - Working directory in which the programs run. Only a test build of C(vorn_sql), which reads
-        its key file from its working directory, needs it.
-    type: path
-  key_file:
-    description:
-      - Key file given to C(vorn_show --key-file) to read an encrypted file. By default
-        C(vorn_show) reads the fixed key path that C(vorn_sql) uses.
-    type: path
+extends_documentation_fragment:
+  - vorn.admin.programs
+  - ansible.builtin.action_common_attributes
+attributes:
+  check_mode:
+    support: full
+    details: The comparison runs as usual (it writes only into its private temporary folder) and
+      nothing else is done.
+  diff_mode:
+    support: full
+    details: The old and the new text as C(vorn_show) prints them, the password masked.
+  platform:
+    platforms: posix
 notes:
-  - Supports check mode and diff mode. In check mode the comparison runs as usual (it writes only
-    into its private temporary folder) and nothing else is done.
   - The manual pages vorn_sql(1), vorn_show(1) and quordex_helper(8) on the host describe the
     programs, their questions and their messages.
 seealso:

@@ -10,7 +10,7 @@ import json, os, shutil, subprocess, sys, time
 part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
-SECRET = 'pa55 w\u00f6rd'  # a space and bytes from 0x80 up
+SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -140,6 +140,14 @@ if part == 'files':
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
     play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
          {'enc_declined': 'Cannot load the encryption key'})
+    # vorn_sql refuses the port and exits before it reads its answers. Run to its end first (one
+    # CPU, the module's real-time priority, which lets nothing preempt it), it has closed its
+    # input before the module writes there; the task must still give its message and status.
+    first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
+    play('refused port', [], {'plain': {'db_port': 80, 'ansible_python_interpreter': first + sys.executable}},
+         set(), {'plain': 'vorn_sql: -P requires an argument'})
+    with open(root + '/results/plain') as f:
+        check(json.load(f).get('rc') == 1, 'refused port: the status of vorn_sql')
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
         os.symlink(dbcheck, root + '/bin/vorn_dbcheck')
         r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.dbcheck', '-a',

@@ -5,6 +5,9 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import os
+import subprocess
+
+from ansible.module_utils.common.text.converters import to_bytes, to_text
 
 
 # The options every module of the collection takes for locating the programs.
@@ -28,10 +31,28 @@ def find_program(module, name):
 
 
 def run_program(module, argv, data=None):
-    """Runs ARGV in the working directory chdir (when given) without a shell,
-    with DATA on standard input; returns (status, stdout, stderr) as text."""
-    return module.run_command(argv, data=data, binary_data=True, cwd=module.params['chdir'],
-                              umask=0o022, check_rc=False)
+    """Runs ARGV without a shell in the working directory chdir (when given),
+    with umask 022 and the text DATA on standard input (without DATA, on
+    /dev/null); returns (status, stdout, stderr) as text. A program that exits
+    without reading its input does not fail the run: its own status and
+    message are what counts."""
+    cwd = module.params['chdir']
+    if cwd is not None and not os.path.isdir(cwd):
+        module.fail_json(msg='Provided cwd is not a valid directory: %s' % cwd)
+    old_umask = os.umask(0o022)  # inherited by the child
+    try:
+        child = subprocess.Popen([to_bytes(a, errors='surrogate_or_strict') for a in argv],
+                                 stdin=subprocess.DEVNULL if data is None else subprocess.PIPE,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd)
+    except (OSError, ValueError) as e:  # ValueError: a NUL byte in an argument
+        module.fail_json(msg='%s: cannot run it: %s' % (argv[0], getattr(e, 'strerror', None) or e),
+                         rc=getattr(e, 'errno', None) or 257)
+    finally:
+        os.umask(old_umask)
+    # communicate() takes a closed input (EPIPE) as the end of the input.
+    out, err = child.communicate(None if data is None else to_bytes(data, errors='surrogate_or_strict'))
+    return (child.returncode, to_text(out, errors='surrogate_or_strict'),
+            to_text(err, errors='surrogate_or_strict'))
 
 
 def key_args(module):

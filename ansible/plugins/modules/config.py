@@ -30,7 +30,7 @@ description:
     C(vorn_sql) on its command line, the only way it takes one, so other users of the host can
     see it in the process list for the moment the program runs.
 author:
-  - vorn maintainers
+  - vorn maintainers (!UNKNOWN)
 options:
   path:
     description:
@@ -75,24 +75,20 @@ options:
       - Changing the attribute needs root (the capability C(CAP_LINUX_IMMUTABLE)) and a file
         system that supports it.
     type: bool
-  bin_dir:
-    description:
-      - Folder holding C(vorn_sql), C(vorn_show) and C(quordex_helper). By default they are
-        looked up on C(PATH) and in the sbin folders.
-    type: path
-  chdir:
-    description:
-      - Working directory in which the programs run. Only a test build of C(vorn_sql), which reads
-        its key file from its working directory, needs it.
-    type: path
-  key_file:
-    description:
-      - Key file given to C(vorn_show --key-file) to read an encrypted file. By default
-        C(vorn_show) reads the fixed key path that C(vorn_sql) uses.
-    type: path
+extends_documentation_fragment:
+  - vorn.admin.programs
+  - ansible.builtin.action_common_attributes
+attributes:
+  check_mode:
+    support: full
+    details: The comparison runs as usual (it writes only into its private temporary folder) and
+      nothing else is done.
+  diff_mode:
+    support: full
+    details: The old and the new text as C(vorn_show) prints them, the password masked.
+  platform:
+    platforms: posix
 notes:
-  - Supports check mode and diff mode. In check mode the comparison runs as usual (it writes only
-    into its private temporary folder) and nothing else is done.
   - The manual pages vorn_sql(1), vorn_show(1) and quordex_helper(8) on the host describe the
     programs, their questions and their messages.
 seealso:
@@ -240,34 +236,23 @@ def show(module, vorn_show, path):
     return rc, out, failure_text(out, err)
 
 
-def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            path=dict(type='path', required=True),
-            hostname=dict(type='str'),
-            port=dict(type='int'),
-            dbname=dict(type='str'),
-            username=dict(type='str'),
-            password=dict(type='str', no_log=True),
-            encrypt=dict(type='bool', default=False),
-            accept_defaults=dict(type='bool', default=False),
-            lock=dict(type='bool'),
-            **PROGRAM_ARGS
-        ),
-        supports_check_mode=True,
-    )
-    path = module.params['path']
-    if not os.path.isabs(path):
-        module.fail_json(msg='path must be absolute: %s' % path)
-    vorn_sql = find_program(module, 'vorn_sql')
-    vorn_show = find_program(module, 'vorn_show')
+ARGUMENT_SPEC = dict(
+    path=dict(type='path', required=True),
+    hostname=dict(type='str'),
+    port=dict(type='int'),
+    dbname=dict(type='str'),
+    username=dict(type='str'),
+    password=dict(type='str', no_log=True),
+    encrypt=dict(type='bool', default=False),
+    accept_defaults=dict(type='bool', default=False),
+    lock=dict(type='bool'),
+    **PROGRAM_ARGS
+)
 
-    result = dict(changed=False, path=path, rewritten=False, encrypted=module.params['encrypt'])
-    old, mode = read_regular(path)
-    was_locked = old is not None and is_locked(path)
-    want_locked = was_locked if module.params['lock'] is None else module.params['lock']
 
-    # What vorn_sql writes for these values, in a private folder (mode 0700).
+def trial_write(module, vorn_sql, vorn_show, result):
+    """The bytes that vorn_sql writes for these values and vorn_show's text of
+    them, written in a private folder (mode 0700) that goes with them."""
     work = tempfile.mkdtemp(prefix='vorn_config.')
     try:
         candidate = os.path.join(work, 'config')
@@ -279,50 +264,94 @@ def main():
         rc, new_text, message = show(module, vorn_show, candidate)
         if rc != 0:
             module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
+        return new, new_text
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
+
+def text_diff(module, vorn_show, path, had_file, new_text):
+    """The diff of the old text (as vorn_show prints it, or its message when
+    it cannot read the file) with the new one."""
+    before = ''
+    if had_file:
+        rc, before, message = show(module, vorn_show, path)
+        if rc == 2:
+            before = '(%s)\n' % message
+    return dict(before=before, after=new_text, before_header=path, after_header=path)
+
+
+def decide(module, vorn_sql, vorn_show):
+    """What the task has to do, found without touching the file: the result to
+    report (whether vorn_sql rewrites the file, whether the lock changes), the
+    bytes to write and the lock found."""
+    p = module.params
+    result = dict(changed=False, path=p['path'], rewritten=False, encrypted=p['encrypt'])
+    old, mode = read_regular(p['path'])
+    was_locked = old is not None and is_locked(p['path'])
+    want_locked = was_locked if p['lock'] is None else p['lock']
+    new, new_text = trial_write(module, vorn_sql, vorn_show, result)
     rewrite = old != new or mode != 0o444
     result.update(rewritten=rewrite, locked=want_locked,
                   changed=rewrite or want_locked != was_locked)
     if module._diff and rewrite:
-        before = ''
-        if old is not None:
-            rc, before, message = show(module, vorn_show, path)
-            if rc == 2:
-                before = '(%s)\n' % message
-        result['diff'] = dict(before=before, after=new_text,
-                              before_header=path, after_header=path)
-    if module.check_mode or not result['changed']:
-        module.exit_json(**result)
+        result['diff'] = text_diff(module, vorn_show, p['path'], old is not None, new_text)
+    return dict(result=result, new=new, was_locked=was_locked, want_locked=want_locked)
 
-    if rewrite:
-        if was_locked:
-            message = set_lock(module, path, False)
-            if message:
-                module.fail_json(msg='quordex_helper: %s' % message, **result)
-        rc, message = write_with_vorn_sql(module, vorn_sql, path)
-        if rc != 0:
-            # The old file is still there: give it its lock back.
-            result.update(changed=False, rewritten=False, locked=was_locked)
-            message = 'vorn_sql: %s' % message
-            relock = was_locked and set_lock(module, path, True)
-            if relock:
-                result.update(changed=True, locked=False)
-                message += '; the old file stays unlocked: quordex_helper: %s' % relock
-            module.fail_json(msg=message, rc=rc, **result)
-        written, mode = read_regular(path)
-        if written != new:
-            module.fail_json(msg='%s: vorn_sql wrote other bytes than in the trial run' % path, **result)
-        rc, _, message = show(module, vorn_show, path)
-        if rc != 0:
-            module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
-        was_locked = False
-    if want_locked != was_locked:
-        message = set_lock(module, path, want_locked)
+
+def fail_write(module, plan, rc, message):
+    """Fails the task after vorn_sql refused to write: the old file is still
+    there, so it gets its lock back."""
+    result = plan['result']
+    result.update(changed=False, rewritten=False, locked=plan['was_locked'])
+    message = 'vorn_sql: %s' % message
+    relock = plan['was_locked'] and set_lock(module, module.params['path'], True)
+    if relock:
+        result.update(changed=True, locked=False)
+        message += '; the old file stays unlocked: quordex_helper: %s' % relock
+    module.fail_json(msg=message, rc=rc, **result)
+
+
+def rewrite(module, vorn_sql, vorn_show, plan):
+    """Replaces the file with vorn_sql, unlocking it first when locked, and
+    checks that it holds the bytes of the trial run and passes vorn_show."""
+    path, result = module.params['path'], plan['result']
+    if plan['was_locked']:
+        message = set_lock(module, path, False)
         if message:
             module.fail_json(msg='quordex_helper: %s' % message, **result)
-    module.exit_json(**result)
+    rc, message = write_with_vorn_sql(module, vorn_sql, path)
+    if rc != 0:
+        fail_write(module, plan, rc, message)
+    if read_regular(path)[0] != plan['new']:
+        module.fail_json(msg='%s: vorn_sql wrote other bytes than in the trial run' % path, **result)
+    rc, text, message = show(module, vorn_show, path)
+    if rc != 0:
+        module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
+
+
+def carry_out(module, vorn_sql, vorn_show, plan):
+    """Does what decide() found: the rewrite, then the lock as wanted."""
+    was_locked = plan['was_locked']
+    if plan['result']['rewritten']:
+        rewrite(module, vorn_sql, vorn_show, plan)
+        was_locked = False  # vorn_sql's new file has no attributes
+    if plan['want_locked'] != was_locked:
+        message = set_lock(module, module.params['path'], plan['want_locked'])
+        if message:
+            module.fail_json(msg='quordex_helper: %s' % message, **plan['result'])
+
+
+def main():
+    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
+    path = module.params['path']
+    if not os.path.isabs(path):
+        module.fail_json(msg='path must be absolute: %s' % path)
+    vorn_sql = find_program(module, 'vorn_sql')
+    vorn_show = find_program(module, 'vorn_show')
+    plan = decide(module, vorn_sql, vorn_show)
+    if plan['result']['changed'] and not module.check_mode:
+        carry_out(module, vorn_sql, vorn_show, plan)
+    module.exit_json(**plan['result'])
 
 
 if __name__ == '__main__':

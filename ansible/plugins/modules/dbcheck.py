@@ -19,7 +19,7 @@ description:
   - Needs the package C(vorn-admin-dbcheck) on the host. Nothing is written and nothing on
     the server is changed, so check mode runs the check too.
 author:
-  - vorn maintainers
+  - vorn maintainers (!UNKNOWN)
 options:
   path:
     description: The configuration file.
@@ -31,19 +31,16 @@ options:
   timeout:
     description: Seconds after which connecting, reading or writing gives up (C(--timeout)).
     type: int
-  bin_dir:
-    description: Folder holding C(vorn_dbcheck); by default it is looked up on C(PATH).
-    type: path
-  chdir:
-    description: Working directory in which C(vorn_dbcheck) runs.
-    type: path
-  key_file:
-    description:
-      - Key file for an encrypted configuration (C(--key-file)); by default the program's fixed
-        key path.
-    type: path
-notes:
-  - Supports check mode.
+extends_documentation_fragment:
+  - vorn.admin.programs
+  - ansible.builtin.action_common_attributes
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+  platform:
+    platforms: posix
 seealso:
   - module: vorn.admin.config
 '''

@@ -178,6 +178,10 @@ messages)
       P -k 00112233445566778899aabbccddeeff new
     expect 2 'vorn_keyfile: --key given twice' P -k 1 -k 2 new
     expect 2 'vorn_keyfile: the key must be exactly 32 hexadecimal digits' P --key-stdin new
+    expect 2 'vorn_keyfile: --check takes the key (--key or --key-stdin) and no --print-key' P --check new
+    expect 3 'vorn_keyfile: no key can be loaded from "{path}"' P --check -k 0123456789abcdeffedcba9876543210 new
+    P -k 0123456789abcdeffedcba9876543210 other >/dev/null 2>&1
+    expect 1 'vorn_keyfile: "{path}" holds another key' P --check -k 1123456789abcdeffedcba9876543210 other
     expect 2 'vorn_keyfile: one PATH at most' P --print-key a b
     expect 2 'option requires an argument -- {x}' P --key
     [ -e new ] && { echo "FAIL: a refused vorn_keyfile left \"new\" behind" >&2; failed=1; }

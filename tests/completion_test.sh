@@ -58,7 +58,7 @@ vorn_show)
   ) ;;
 vorn_keyfile)
   cases=(
-    "-|-k --key --key-stdin --print-key --help"
+    "-|-k --key --key-stdin --print-key --check --help"
     "--key-stdin $dir/o|$dir/other"
     "-k |"
     "--key = 01|"

@@ -90,6 +90,34 @@ TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
   EXPECT_EQ(content, "old");
 }
 
+// --check decides with the key loading itself: the key the file yields, or none.
+TEST_F(VornKeyfile, CheckTellsWhetherTheFileHoldsTheKey) {
+  ASSERT_TRUE(testsupport::installTestKey(dir_));
+  ASSERT_TRUE(testsupport::writeFile(path("open"), "x", 0644));
+  const std::string key = kTestKeyHex, other = "0102030405060708090a0b0c0d0e0f10";
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int status;
+    std::string err;  // its start
+  } cases[] = {
+      {{"--check", "--key-stdin", ".vorn_yelto"}, key + "\n", 0, ""},
+      {{"--check", "--key=" + key, ".vorn_yelto"}, "", 0, ""},
+      {{"--check", "--key-stdin", ".vorn_yelto"}, other, 1, "vorn_keyfile: \".vorn_yelto\" holds another key\n"},
+      {{"--check", "--key-stdin", "missing"}, key, 3, "vorn_keyfile: no key can be loaded from \"missing\"\n"},
+      {{"--check", "--key-stdin", "open"}, key, 3, "vorn_keyfile: no key can be loaded from \"open\"\n"},
+      {{"--check", ".vorn_yelto"}, "", 2, "vorn_keyfile: --check takes the key"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back() + " " + c.input);
+    testsupport::RunResult r = testsupport::runVornKeyfile({.args = c.args, .input = c.input, .cwd = dir_});
+    EXPECT_EQ(r.exit_code, c.status);
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(testsupport::fileExists(path("missing")));
+}
+
 // A key nobody received is of no use: with standard output a closed pipe, the
 // file is removed again and the status says so.
 TEST_F(VornKeyfile, KeyThatCannotBePrintedLeavesNoFile) {

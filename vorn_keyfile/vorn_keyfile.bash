@@ -13,7 +13,7 @@ _vorn_keyfile()
         -k/* | --k/* | --ke/* | --key/* | =/--k*/* | */*/--k*=* | */*/=) return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-k --key --key-stdin --print-key --help' -- "$cur"))
+        COMPREPLY=($(compgen -W '-k --key --key-stdin --print-key --check --help' -- "$cur"))
         return
     fi
     compopt -o filenames 2>/dev/null

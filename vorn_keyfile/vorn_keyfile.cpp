@@ -25,11 +25,15 @@ namespace {
 
 constexpr size_t kKeyBytes = kCipherKeyBytes;
 constexpr int kNotWritten = 1;
+// --check: the file holds another key; no key can be loaded from it.
+constexpr int kOtherKey = 1;
+constexpr int kNoKey = 3;
 // Folders that may be created for the key file's path, at most.
 constexpr size_t kMaxNewFolders = 64;
 
 const char kUsage[] =
     "Usage: vorn_keyfile [-k HEX|--key=HEX|--key-stdin] [--print-key] [PATH]\n"
+    "       vorn_keyfile --check -k HEX|--key=HEX|--key-stdin [PATH]\n"
     "Writes a new key file at PATH (default: " VORN_FIXED_KEY_PATH
     ") for the key given as 32\n"
     "hexadecimal digits, none of its bytes 00, or else for a random key. An existing\n"
@@ -37,15 +41,15 @@ const char kUsage[] =
     "  -k, --key=HEX    the key, 32 hexadecimal digits\n"
     "      --key-stdin  read the key's 32 hexadecimal digits (and a newline) from standard input\n"
     "      --print-key  print the key's 32 hexadecimal digits on standard output\n"
+    "      --check      write nothing; tell whether PATH holds the key given\n"
     "  -h, --help       print this help\n"
-    "Exit status: 0 written, 1 not written, 2 usage error.\n";
+    "Exit status: 0 written, 1 not written, 2 usage error; with --check: 0 PATH holds the key,\n"
+    "1 it holds another, 2 usage error, 3 no key can be loaded from it.\n";
 
 const vornopt::option kLongOptions[] = {
-    {"key", vornopt::required_argument, nullptr, 'k'},
-    {"key-stdin", vornopt::no_argument, nullptr, 'S'},
-    {"print-key", vornopt::no_argument, nullptr, 'P'},
-    {"help", vornopt::no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+    {"key", vornopt::required_argument, nullptr, 'k'}, {"key-stdin", vornopt::no_argument, nullptr, 'S'},
+    {"print-key", vornopt::no_argument, nullptr, 'P'}, {"check", vornopt::no_argument, nullptr, 'C'},
+    {"help", vornopt::no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
 };
 
 int hexValue(char c) {
@@ -235,13 +239,14 @@ const char* readStdinKey() {
 struct Settings {
   const char* hex = nullptr;
   bool print_key = false;
+  bool check = false;
   const char* path = vorn_key_path;
 };
 
 bool takeOption(int c, const char* arg, void* context) {
   Settings* s = static_cast<Settings*>(context);
-  if (c == 'P') {
-    s->print_key = true;
+  if (c == 'P' || c == 'C') {
+    (c == 'P' ? s->print_key : s->check) = true;
   } else if (s->hex != nullptr) {
     std::fputs("vorn_keyfile: --key given twice\n", stderr);
     return false;
@@ -290,6 +295,19 @@ int chooseKey(const char* hex, uint8_t key[kKeyBytes]) {
   return 0;
 }
 
+// Whether the key file at path loads key, by the same loading as vorn_sql's.
+int checkKeyFile(const char* path, const uint8_t key[kKeyBytes]) {
+  if (getSeedKeyFromFile(path) != 1) {
+    std::fprintf(stderr, "vorn_keyfile: no key can be loaded from \"%s\"\n", path);
+    return kNoKey;
+  }
+  bool same = std::memcmp(seed_key, key, kKeyBytes) == 0;
+  wipe(seed_key, sizeof seed_key);
+  if (same) return 0;
+  std::fprintf(stderr, "vorn_keyfile: \"%s\" holds another key\n", path);
+  return kOtherKey;
+}
+
 int run(int argc, char** argv) {
   static const ToolCommandLine kCommandLine = {
       .short_options = "k:h", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kNotWritten};
@@ -297,9 +315,13 @@ int run(int argc, char** argv) {
   int status = parseToolOptions(argc, argv, kCommandLine, takeOption, &s);
   if (status >= 0) return status;
   if (!takeOperands(argc, argv, &s)) return usageError(kUsage);
+  if (s.check && (s.hex == nullptr || s.print_key)) {
+    std::fputs("vorn_keyfile: --check takes the key (--key or --key-stdin) and no --print-key\n", stderr);
+    return usageError(kUsage);
+  }
   uint8_t key[kKeyBytes];
   status = chooseKey(s.hex, key);
-  if (status == 0) status = writeKeyFile(s.path, key, s.print_key);
+  if (status == 0) status = s.check ? checkKeyFile(s.path, key) : writeKeyFile(s.path, key, s.print_key);
   wipe(key, sizeof key);
   return status;
 }

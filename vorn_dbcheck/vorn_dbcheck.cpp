@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "chores.h"
+#include "display.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "config_text.h"
@@ -88,15 +89,11 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
   return -1;
 }
 
-// Prints a value from the file or from the server on one line: control bytes
-// (a carriage return, an escape sequence) are shown as '?', so that the report
-// stays one line and cannot steer the terminal.
-void putShown(FILE* out, std::string_view text) {
-  for (char c : text) {
-    unsigned char b = static_cast<unsigned char>(c);
-    std::fputc(b < 0x20 || b == 0x7f ? '?' : c, out);
-  }
-}
+// Prints a value from the file or from the server on one line: control
+// characters (a carriage return, an escape sequence, a C1 control) and bytes
+// outside UTF-8 are shown as '?', so that the report stays one line and cannot
+// steer the terminal.
+void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kDisplayQuestionMark); }
 
 // A connection value as a NUL-terminated text; values are shorter than a line.
 struct Value {

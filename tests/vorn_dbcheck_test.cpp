@@ -1,6 +1,7 @@
-// vorn_dbcheck end to end against a private MariaDB server, with files that
-// the test build of vorn_sql writes (plain, or encrypted under a key file made
-// by vorn_keyfile in the test's folder).
+// vorn_dbcheck end to end against a private MariaDB server, and against
+// listeners of the test's own that ask for the password,
+// with files that the test build of vorn_sql writes (plain, or encrypted under a
+// key file made by vorn_keyfile in the test's folder).
 #include <gtest/gtest.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,7 +35,9 @@ class DbCheck : public ::testing::Test {
                                     "CREATE USER odd IDENTIFIED BY '" +
                                         kOddPassword +
                                         "';"
-                                        "GRANT SELECT ON quordexDB.* TO odd; CREATE USER norights IDENTIFIED BY 'x';",
+                                        "GRANT SELECT ON quordexDB.* TO odd; CREATE USER norights IDENTIFIED BY 'x';"
+                                        "INSTALL SONAME 'auth_ed25519'; CREATE USER ed IDENTIFIED VIA ed25519 USING "
+                                        "PASSWORD('edpass'); GRANT SELECT ON quordexDB.* TO ed;",
                                     &why))
         << why;
     dir = testsupport::makeTempDir("dbcheck");
@@ -61,6 +64,17 @@ double now() {
   return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+// Writes dir/conf with the test build of vorn_sql.
+void writeConf(const std::vector<std::string>& sql_args) {
+  testsupport::RunOptions sql;
+  sql.args = sql_args;
+  sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
+  sql.input = "ynnnnn";
+  sql.cwd = dir;
+  testsupport::RunResult written = testsupport::runProgram(testsupport::programPath("vorn_sql_testkey"), sql);
+  EXPECT_EQ(written.exit_code, 0) << written.err;
+}
+
 TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
   const std::string port = std::to_string(server.port), local = "127.0.0.1", sock = server.socket;
   const std::string refused = std::to_string(testsupport::loopbackSocket(false));
@@ -81,6 +95,7 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
        "Connected to 127.0.0.1 port " + port + " as yelto, database quordexDB, server 10."},
       {"encrypted", encrypted, {"-k", dir + "/.vorn_yelto"}, 0, "Connected to 127.0.0.1 port " + port + " as yelto"},
       {"password with spaces and high bytes", values(local, port, "odd", kOddPassword), {}, 0, "Connected"},
+      {"ed25519 account", values(local, port, "ed", "edpass"), {}, 0, "Connected to 127.0.0.1 port " + port + " as ed"},
       {"localhost",
        values("localhost", "3306", "yelto", "mekvisa"),
        {"--socket=" + sock},
@@ -121,13 +136,8 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testsupport::RunOptions sql, check;
-    sql.args = c.sql_args;
-    sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
-    sql.input = "ynnnnn";
-    sql.cwd = dir;
-    testsupport::RunResult written = testsupport::runProgram(testsupport::programPath("vorn_sql_testkey"), sql);
-    ASSERT_EQ(written.exit_code, 0) << written.err;
+    writeConf(c.sql_args);
+    testsupport::RunOptions check;
     check.args = c.args;
     check.args.push_back(dir + "/conf");
     double start = now();
@@ -142,6 +152,59 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), c.name == std::string("missing lines") ? 2 : 1) << line;
     EXPECT_EQ(line.find("mekvisa"), std::string::npos);
     EXPECT_EQ(line.find("a b"), std::string::npos);
+  }
+}
+
+// A host that only plays the server gets no password unless --allow-cleartext
+// lets it ask for one. The listener records what the client sent.
+TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPassword) {
+  const std::string refused =
+      ": the server asks for an authentication plugin other than mysql_native_password and "
+      "client_ed25519, which keep the password from it; the password was not sent";
+  const struct {
+    const char* name;
+    std::vector<std::string> listener, args;  // fake_mariadb.py's after RECORD, vorn_dbcheck's
+    bool sent;                                // the password reached the listener
+    std::string said;
+  } cases[] = {
+      {"switch to clear text", {"mysql_native_password", "mysql_clear_password"}, {}, false, refused},
+      {"switch to dialog (PAM)", {"mysql_native_password", "dialog"}, {}, false, refused},
+      {"switch to sha256_password", {"mysql_native_password", "sha256_password"}, {}, false, refused},
+      {"greeting and switch: caching_sha2", {"caching_sha2_password", "caching_sha2_password"}, {}, false, refused},
+      {"greeting asks for clear text", {"mysql_clear_password", "none"}, {}, false, "error 1045: Access denied"},
+      {"clear text allowed",
+       {"mysql_native_password", "mysql_clear_password"},
+       {"--allow-cleartext"},
+       true,
+       "error 1045: Access denied"},
+      {"unknown plugin, clear text allowed",
+       {"mysql_native_password", "other_plugin"},
+       {"--allow-cleartext"},
+       false,
+       ": the server asks for an authentication plugin that vorn_dbcheck does not use; the password was not sent\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string record = dir + "/record";
+    std::vector<std::string> listener = c.listener;
+    listener.insert(listener.begin(), record);
+    unlink(record.c_str());
+    testsupport::FakeServer fake;
+    ASSERT_TRUE(testsupport::startFakeServer(&fake, listener, dir + "/fake.log"));
+    writeConf(values("127.0.0.1", std::to_string(fake.port), "yelto", "TopSecret42"));
+    testsupport::RunOptions check;
+    check.args = c.args;
+    check.args.push_back(dir + "/conf");
+    testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
+    testsupport::stopFakeServer(&fake);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find(dir + "/conf: "), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    std::string got;
+    EXPECT_TRUE(testsupport::readFile(record, &got));
+    EXPECT_EQ(got.find("TopSecret42") != std::string::npos, c.sent) << got;
   }
 }
 

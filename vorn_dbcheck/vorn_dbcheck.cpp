@@ -4,12 +4,16 @@
 // one line on success or one line with the client library's error on failure,
 // and ends. It writes nothing and changes nothing on the server, and the
 // password appears in no message. It logs in only with authentication plugins
-// that keep the password from the server, unless told otherwise.
+// that keep the password from the server, unless told otherwise, and a watchdog
+// ends the whole check when it outlasts the timeout.
 #include <errmsg.h>
 #include <errno.h>
 #include <mysql.h>
+#include <signal.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +36,8 @@ const char kUsage[] =
     "plain or encrypted) names, as its user, and opens its database. Changes nothing.\n"
     "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
     "  -S, --socket=PATH      the local server's socket, for the host localhost\n"
-    "  -t, --timeout=SECONDS  limit for connecting, reading and writing (1 to 86400; default 10)\n"
+    "  -t, --timeout=SECONDS  limit for each wait and, a second later, the whole check\n"
+    "                         (1 to 86400; default 10)\n"
     "      --allow-cleartext  also log in where the server asks for the password itself\n"
     "                         (PAM, LDAP): the server then receives it\n"
     "  -h, --help             print this help\n"
@@ -160,6 +165,27 @@ struct Outcome {
   char text[MYSQL_ERRMSG_SIZE];
 };
 
+// The watchdog's state, set before it is armed: its message, written out whole
+// beforehand so that the handler only copies it, and the password it wipes.
+char g_timeout_message[2 * PATH_MAX + 512];
+size_t g_timeout_length = 0;
+char* g_password = nullptr;
+
+}  // namespace
+
+// The watchdog: the check outlasted its timeout, wherever it waits (a name
+// lookup, a server that trickles its answer). Only async-signal-safe steps.
+extern "C" {
+static void onTimeout(int /*signal*/) {
+  if (g_password != nullptr) wipe(g_password, kLineSize);
+  ssize_t n = write(STDERR_FILENO, g_timeout_message, g_timeout_length);
+  (void)n;
+  _exit(1);
+}
+}
+
+namespace {
+
 // "HOST port PORT" or "localhost socket PATH", then " as USER".
 void putTarget(FILE* out, const Login& l) {
   putShown(out, l.host->text);
@@ -167,6 +193,33 @@ void putTarget(FILE* out, const Login& l) {
   putShown(out, l.via_socket ? l.socket : l.port->text);
   std::fputs(" as ", out);
   putShown(out, l.user->text);
+}
+
+// Prepares the watchdog's message and arms it to end the check one second after
+// the timeout: the library's own waits, each limited to the timeout, report
+// first; the watchdog bounds everything else. False when it cannot be armed.
+bool armWatchdog(const Login& l, unsigned seconds) {
+  FILE* m = fmemopen(g_timeout_message, sizeof g_timeout_message, "w");
+  if (m == nullptr) return false;
+  std::fprintf(m, "%s: cannot connect to ", l.file);
+  putTarget(m, l);
+  std::fprintf(m, ": not done within the timeout of %u s; given up\n", seconds);
+  long n = std::ftell(m);
+  std::fclose(m);
+  if (n <= 0) return false;
+  g_timeout_length = std::min(static_cast<size_t>(n), sizeof g_timeout_message - 1);
+  g_timeout_message[g_timeout_length - 1] = '\n';  // a cut message still ends its line
+  g_password = l.password->text;
+  struct sigaction action {};
+  action.sa_handler = onTimeout;
+  sigemptyset(&action.sa_mask);
+  // A signal mask inherited from the caller could hold the alarm back.
+  sigset_t alarm_only;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  if (sigaction(SIGALRM, &action, nullptr) != 0 || sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) return false;
+  alarm(seconds + 1);
+  return true;
 }
 
 // The library's timeouts, the transport, and the authentication plugins that s
@@ -184,11 +237,12 @@ bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
          mysql_options(db, MARIADB_OPT_RESTRICTED_AUTH, s.allow_cleartext ? kAllPlugins : kSafePlugins) == 0;
 }
 
-// Tries the login and keeps how it ended in *o. The password is wiped right
-// after. False, after saying so, when the attempt could not be set up.
+// Tries the login under the watchdog, which is disarmed once the library is
+// done, and keeps how it ended in *o. The password is wiped right after. False,
+// after saying so, when the attempt could not be set up.
 bool attempt(const Login& l, const Settings& s, Outcome* o) {
   MYSQL* db = mysql_init(nullptr);
-  bool ready = db != nullptr && setOptions(db, s, l.via_socket);
+  bool ready = db != nullptr && setOptions(db, s, l.via_socket) && armWatchdog(l, s.timeout);
   if (ready) {
     o->connected = mysql_real_connect(db, l.host->text, l.user->text, l.password->text, l.dbname->text,
                                       l.via_socket ? 0 : static_cast<unsigned>(l.port_no),
@@ -200,6 +254,7 @@ bool attempt(const Login& l, const Settings& s, Outcome* o) {
   wipe(l.password->text, sizeof l.password->text);
   if (db != nullptr) mysql_close(db);
   mysql_library_end();
+  alarm(0);
   if (!ready) std::fputs("vorn_dbcheck: out of memory\n", stderr);
   return ready;
 }

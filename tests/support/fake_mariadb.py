@@ -5,12 +5,15 @@ fake_mariadb.py RECORD GREETING SWITCH
     Greets asking for the authentication plugin GREETING, reads the client's
     login, asks it to switch to the plugin SWITCH ("none": does not), refuses
     what it answers, and writes every byte the client sent to the file RECORD.
+fake_mariadb.py --trickle
+    Sends a greeting's header, then one byte a second until the client leaves.
 
 Prints its loopback port on the first line, then serves one connection.
 """
 import socket
 import struct
 import sys
+import time
 
 SCRAMBLE = b"0123456789abcdefghij"
 # CLIENT_LONG_PASSWORD, _LONG_FLAG, _CONNECT_WITH_DB, _PROTOCOL_41,
@@ -64,6 +67,16 @@ def login(conn, record_path, greeting_plugin, switch_plugin):
         f.write(record)
 
 
+def trickle(conn):
+    try:
+        conn.sendall(b"\x50\0\0\0")
+        while True:
+            time.sleep(1)
+            conn.sendall(b"x")
+    except OSError:
+        pass
+
+
 def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
@@ -72,7 +85,10 @@ def main():
     listener.settimeout(60)
     conn, _ = listener.accept()
     conn.settimeout(30)
-    login(conn, *sys.argv[1:4])
+    if sys.argv[1] == "--trickle":
+        trickle(conn)
+    else:
+        login(conn, *sys.argv[1:4])
 
 
 main()

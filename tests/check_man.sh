@@ -198,7 +198,7 @@ messages)
     expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin other than mysql_native_password and client_ed25519, which keep the password from it; the password was not sent (see --allow-cleartext)' P fake
     fake record mysql_native_password other_plugin
     expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin that vorn_dbcheck does not use; the password was not sent' P --allow-cleartext fake
-    fake --trickle
+    fake record --trickle
     expect 1 '{file}: cannot connect to {host} port {port} as {user}: not done within the timeout of {seconds} s; given up' P -t 2 fake
     ;;
   *)

@@ -24,27 +24,22 @@ std::string displayed(const std::string& text, DisplayForm form) {
 TEST(Display, ControlsAndBytesOutsideUtf8AreReplacedEachByte) {
   const struct {
     const char* name;
-    std::string text, question_marks, hex;
+    std::string text, question_marks, hex;  // both empty: the text as it is
   } cases[] = {
-      {"printable ASCII", "db-1.example:3306 ~", "db-1.example:3306 ~", "db-1.example:3306 ~"},
+      {"ASCII and UTF-8 of two to four bytes, U+00A0 and U+0100 (C4 80)",
+       "db-1:3306 ~ pa55 w\xc3\xb6rd \xc2\xa0\xc4\x80 \xe2\x82\xac\xf0\x9f\x98\x80", "", ""},
       {"escape sequence, bell", "\x1b]0;x\a", "?]0;x?", "\\x1b]0;x\\x07"},
       {"NUL, tab, CR, newline, DEL", std::string("a\0\t\r\n\x7f", 6), "a?????", "a\\x00\\x09\\x0d\\x0a\\x7f"},
-      {"lone C1 byte (CSI)",
-       "\x9b"
-       "31m",
-       "?31m", "\\x9b31m"},
+      {"lone C1 byte (CSI)", "\x9bm", "?m", "\\x9bm"},
       {"C1 controls in UTF-8", "\xc2\x9b\xc2\x80\xc2\x9f", "??????", "\\xc2\\x9b\\xc2\\x80\\xc2\\x9f"},
-      {"first characters after the C1 controls", "\xc2\xa0\xc4\x80", "\xc2\xa0\xc4\x80", "\xc2\xa0\xc4\x80"},
-      {"UTF-8 of two, three and four bytes", "pa55 w\xc3\xb6rd \xe2\x82\xac\xf0\x9f\x98\x80",
-       "pa55 w\xc3\xb6rd \xe2\x82\xac\xf0\x9f\x98\x80", "pa55 w\xc3\xb6rd \xe2\x82\xac\xf0\x9f\x98\x80"},
       {"overlong forms", "\xc0\xaf\xc1\x9b\xe0\x80\xaf", "???????", "\\xc0\\xaf\\xc1\\x9b\\xe0\\x80\\xaf"},
       {"surrogate, beyond U+10FFFF", "\xed\xa0\x80\xf4\x90\x80\x80", "???????", "\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
       {"sequence broken, cut at the end", "\xe2\x82x\xff\xe2\x82", "??x???", "\\xe2\\x82x\\xff\\xe2\\x82"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(displayed(c.text, kDisplayQuestionMark), c.question_marks);
-    EXPECT_EQ(displayed(c.text, kDisplayHexEscape), c.hex);
+    EXPECT_EQ(displayed(c.text, kDisplayQuestionMark), c.question_marks.empty() ? c.text : c.question_marks);
+    EXPECT_EQ(displayed(c.text, kDisplayHexEscape), c.hex.empty() ? c.text : c.hex);
   }
 }
 

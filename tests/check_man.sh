@@ -56,8 +56,10 @@ render)
 messages)
   need mandoc
   name=$1 page=$2 program=$(realpath "$3") emulator=${4:-}
+  support=$(cd "$(dirname "$0")" && pwd)/support
   dir=$(mktemp -d) || exit 1
-  trap 'rm -rf "$dir"' EXIT
+  fakes=()
+  trap 'rm -rf "$dir"; [ ${#fakes[@]} = 0 ] || kill "${fakes[@]}" 2>/dev/null' EXIT
   cd "$dir" || exit 1
   # The page as plain text on endless lines, runs of blanks squeezed.
   text=$(mandoc -Tascii -O width=1000 "$page" | sed 's/.\x08//g' | tr -s ' \t')
@@ -226,6 +228,21 @@ messages)
     expect 2 'Cannot open "{file}": {error}' P missing
     expect 1 '{file}: no {KEY} line; cannot connect without it' P fixedonly
     expect 1 '{file}: PORTNO {port} is not a TCP port (at most 65535); no connection tried' P bigport
+    # A listener that plays a server (support/fake_mariadb.py) for one run, and
+    # the file "fake" that leads to it.
+    fake() {
+      rm -f port
+      /usr/bin/python3 "$support/fake_mariadb.py" "$@" >port &
+      fakes+=($!)
+      for _ in $(seq 200); do [ -s port ] && break; sleep 0.05; done
+      config $'" HOSTNAME 127.0.0.1\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO '"$(head -n 1 port)"$'\n' fake
+    }
+    fake record mysql_native_password mysql_clear_password
+    expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin other than mysql_native_password and client_ed25519, which keep the password from it; the password was not sent (see --allow-cleartext)' P fake
+    fake record mysql_native_password other_plugin
+    expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin that vorn_dbcheck does not use; the password was not sent' P --allow-cleartext fake
+    fake record --trickle
+    expect 1 '{file}: cannot connect to {host} port {port} as {user}: not done within the timeout of {seconds} s; given up' P -t 2 fake
     ;;
   *)
     echo "FAIL: no table of messages for $name in $0" >&2

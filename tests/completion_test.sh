@@ -85,7 +85,7 @@ quordex_helper)
   ) ;;
 vorn_dbcheck)
   cases=(
-    "-|-k -S -t -h --key-file --socket --timeout --help"
+    "-|-k -S -t -h --key-file --socket --timeout --allow-cleartext --help"
     "-t |"
     "--ti = |"
     "-k $dir/o|$dir/other"

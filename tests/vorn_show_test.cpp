@@ -39,6 +39,7 @@ class VornShow : public testsupport::InTempDir {
     o.input = input_;
     o.cwd = dir_;
     o.timeout_seconds = 20;
+    o.stdout_on_terminal = terminal_;
     RunResult r = testsupport::runProgram(testsupport::programPath(program), o);
     EXPECT_FALSE(r.timed_out) << testsupport::programPath(program);
     return r;
@@ -52,6 +53,7 @@ class VornShow : public testsupport::InTempDir {
     return r.out;
   }
   std::string input_;
+  bool terminal_ = false;
 };
 
 // What only the process shows: the status for each kind of outcome, faults and
@@ -158,6 +160,21 @@ TEST_F(VornShow, ShowsEveryTextVornSqlWrites) {
     unlink(path("plain").c_str());
     unlink(path("encrypted").c_str());
   }
+}
+
+// On a terminal, control characters (C1 ones too) and bytes outside UTF-8 are
+// shown as \xHH, UTF-8 text as it is; through a pipe the text stays exact.
+TEST_F(VornShow, ValuesReachATerminalWithoutControlCharacters) {
+  const std::string host = std::string("db\x1b]0;x\a\x9b") + "1m\xc2\x9b";  // a title, a bell, CSI twice
+  const std::string text = replaced(replaced(defaultText(), "localhost", host), "mekvisa", "pa55 w\xc3\xb6rd\t");
+  ASSERT_TRUE(testsupport::writeFile(path("conf"), text));
+  terminal_ = true;
+  RunResult shown = show({"-r", "conf"});
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_EQ(shown.out,
+            replaced(replaced(text, host, "db\\x1b]0;x\\x07\\x9b1m\\xc2\\x9b"), "w\xc3\xb6rd\t", "w\xc3\xb6rd\\x09"));
+  terminal_ = false;
+  EXPECT_EQ(show({"-r", "conf"}).out, text);
 }
 
 // A printed random key given to another key file opens the same configurations;

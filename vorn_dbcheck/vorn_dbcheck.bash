@@ -1,11 +1,12 @@
 # bash completion for vorn_dbcheck                         -*- shell-script -*-
 # Offers the options, file names after -k/--key-file and -S/--socket and as the
-# configuration file, and nothing after -t/--timeout (a number of seconds).
+# configuration file, and nothing after -t/--timeout (a number of seconds);
+# --allow-cleartext takes no value.
 
 _vorn_dbcheck()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= opt
-    local long='--key-file --socket --timeout --help'
+    local long='--key-file --socket --timeout --allow-cleartext --help'
     COMPREPLY=()
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
 

@@ -3,11 +3,17 @@
 // the program logs in with MariaDB Connector/C and opens the database, prints
 // one line on success or one line with the client library's error on failure,
 // and ends. It writes nothing and changes nothing on the server, and the
-// password appears in no message.
+// password appears in no message. It logs in only with authentication plugins
+// that keep the password from the server, unless told otherwise, and a watchdog
+// ends the whole check when it outlasts the timeout.
+#include <errmsg.h>
 #include <errno.h>
 #include <mysql.h>
+#include <signal.h>
 #include <string.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +21,7 @@
 #include <string_view>
 
 #include "chores.h"
+#include "display.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "config_text.h"
@@ -23,23 +30,30 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: vorn_dbcheck [-k PATH|--key-file=PATH] [-S PATH|--socket=PATH] [-t SECONDS|--timeout=SECONDS] [FILE]\n"
+    "Usage: vorn_dbcheck [-k PATH|--key-file=PATH] [-S PATH|--socket=PATH] [-t SECONDS|--timeout=SECONDS]\n"
+    "                    [--allow-cleartext] [FILE]\n"
     "Connects to the MariaDB server that the configuration FILE (default: $HOME/.vorn_sql,\n"
     "plain or encrypted) names, as its user, and opens its database. Changes nothing.\n"
     "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
     "  -S, --socket=PATH      the local server's socket, for the host localhost\n"
-    "  -t, --timeout=SECONDS  limit for connecting, reading and writing (1 to 86400; default 10)\n"
+    "  -t, --timeout=SECONDS  limit for each wait and, a second later, the whole check\n"
+    "                         (1 to 86400; default 10)\n"
+    "      --allow-cleartext  also log in where the server asks for the password itself\n"
+    "                         (PAM, LDAP): the server then receives it\n"
     "  -h, --help             print this help\n"
     "Exit status: 0 connected, 1 not valid, a connection line missing or no connection,\n"
     "2 not read (usage, file, key or content).\n";
 
+// clang-format off
 const vornopt::option kLongOptions[] = {
     {"key-file", vornopt::required_argument, nullptr, 'k'},
     {"socket", vornopt::required_argument, nullptr, 'S'},
     {"timeout", vornopt::required_argument, nullptr, 't'},
+    {"allow-cleartext", vornopt::no_argument, nullptr, 'c'},
     {"help", vornopt::no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
+// clang-format on
 
 // The library keeps its timeouts in milliseconds in an int: a day keeps far
 // below that limit and above any wait an administrator means.
@@ -47,10 +61,26 @@ constexpr long kMaxTimeoutSeconds = 86400;
 constexpr unsigned kDefaultTimeoutSeconds = 10;
 constexpr long kMaxTcpPort = 65535;
 
+// The authentication plugins the client may use. Challenge-response
+// (mysql_native_password) and a signature (client_ed25519) prove the password
+// without giving it away: a host that only plays the server gets an answer to
+// its own challenge, never the password. The first answer is always a native
+// one, so the plugin that a greeting names is used only when the server asks
+// for it again, and then only if it is allowed.
+constexpr char kFirstPlugin[] = "mysql_native_password";
+constexpr char kSafePlugins[] = "mysql_native_password,client_ed25519";
+// With --allow-cleartext, also those that give the password to whoever is at the
+// other end: in clear (mysql_clear_password, dialog: PAM and LDAP logins), or
+// encrypted under a public key that the other end supplies, or in clear inside
+// TLS that it terminates (sha256_password, caching_sha2_password).
+constexpr char kAllPlugins[] =
+    "mysql_native_password,client_ed25519,mysql_clear_password,dialog,sha256_password,caching_sha2_password";
+
 struct Settings {
   const char* key_file = nullptr;
   const char* socket = nullptr;
   unsigned timeout = kDefaultTimeoutSeconds;
+  bool allow_cleartext = false;
   const char* file = nullptr;
 };
 
@@ -65,6 +95,8 @@ bool takeOption(int c, const char* arg, void* context) {
       return false;
     }
     s->timeout = static_cast<unsigned>(value);
+  } else if (c == 'c') {
+    s->allow_cleartext = true;
   } else if (arg[0] == '\0') {
     std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
     return false;
@@ -88,15 +120,11 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
   return -1;
 }
 
-// Prints a value from the file or from the server on one line: control bytes
-// (a carriage return, an escape sequence) are shown as '?', so that the report
-// stays one line and cannot steer the terminal.
-void putShown(FILE* out, std::string_view text) {
-  for (char c : text) {
-    unsigned char b = static_cast<unsigned char>(c);
-    std::fputc(b < 0x20 || b == 0x7f ? '?' : c, out);
-  }
-}
+// Prints a value from the file or from the server on one line: control
+// characters (a carriage return, an escape sequence, a C1 control) and bytes
+// outside UTF-8 are shown as '?', so that the report stays one line and cannot
+// steer the terminal.
+void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kDisplayQuestionMark); }
 
 // A connection value as a NUL-terminated text; values are shorter than a line.
 struct Value {
@@ -116,73 +144,183 @@ Value* byKey(Value* values, const char* key) {
   return &values[i];
 }
 
-// "HOST port PORT" or "localhost socket PATH", then " as USER".
-void putTarget(FILE* out, const char* host, bool via_socket, const char* port, const char* socket, const char* user) {
-  putShown(out, host);
-  std::fputs(via_socket ? " socket " : " port ", out);
-  putShown(out, via_socket ? socket : port);
-  std::fputs(" as ", out);
-  putShown(out, user);
+// One login to try: the file's values and where they lead.
+struct Login {
+  const char* file;
+  const Value* host;
+  const Value* user;
+  Value* password;
+  const Value* dbname;
+  const Value* port;
+  bool via_socket;
+  const char* socket;
+  long port_no;
+};
+
+// How a login ended, kept past the end of the connection: the server's version,
+// or the library's error.
+struct Outcome {
+  bool connected;
+  unsigned error;
+  char text[MYSQL_ERRMSG_SIZE];
+};
+
+// The watchdog's state, set before it is armed: its message, written out whole
+// beforehand so that the handler only copies it, and the password it wipes.
+char g_timeout_message[2 * PATH_MAX + 512];
+size_t g_timeout_length = 0;
+char* g_password = nullptr;
+
+}  // namespace
+
+// The watchdog: the check outlasted its timeout, wherever it waits (a name
+// lookup, a server that trickles its answer). Only async-signal-safe steps.
+extern "C" {
+static void onTimeout(int /*signal*/) {
+  if (g_password != nullptr) wipe(g_password, kLineSize);
+  ssize_t n = write(STDERR_FILENO, g_timeout_message, g_timeout_length);
+  (void)n;
+  _exit(1);
+}
 }
 
-// Connects with the library's timeouts; null when it fails (db then holds why).
-MYSQL* connect(MYSQL* db, const Settings& s, const Value& host, const Value& user, const Value& password,
-               const Value& dbname, bool via_socket, const char* socket, long port_no) {
+namespace {
+
+// "HOST port PORT" or "localhost socket PATH", then " as USER".
+void putTarget(FILE* out, const Login& l) {
+  putShown(out, l.host->text);
+  std::fputs(l.via_socket ? " socket " : " port ", out);
+  putShown(out, l.via_socket ? l.socket : l.port->text);
+  std::fputs(" as ", out);
+  putShown(out, l.user->text);
+}
+
+// Prepares the watchdog's message and arms it to end the check one second after
+// the timeout: the library's own waits, each limited to the timeout, report
+// first; the watchdog bounds everything else. False when it cannot be armed.
+bool armWatchdog(const Login& l, unsigned seconds) {
+  FILE* m = fmemopen(g_timeout_message, sizeof g_timeout_message, "w");
+  if (m == nullptr) return false;
+  std::fprintf(m, "%s: cannot connect to ", l.file);
+  putTarget(m, l);
+  std::fprintf(m, ": not done within the timeout of %u s; given up\n", seconds);
+  long n = std::ftell(m);
+  std::fclose(m);
+  if (n <= 0) return false;
+  g_timeout_length = std::min(static_cast<size_t>(n), sizeof g_timeout_message - 1);
+  g_timeout_message[g_timeout_length - 1] = '\n';  // a cut message still ends its line
+  g_password = l.password->text;
+  struct sigaction action {};
+  action.sa_handler = onTimeout;
+  sigemptyset(&action.sa_mask);
+  // A signal mask inherited from the caller could hold the alarm back.
+  sigset_t alarm_only;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  if (sigaction(SIGALRM, &action, nullptr) != 0 || sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) return false;
+  alarm(seconds + 1);
+  return true;
+}
+
+// The library's timeouts, the transport, and the authentication plugins that s
+// allows. False when the library refuses one: the login is not tried then, so
+// that it never goes ahead without the restriction. The package requires a
+// library that knows every option, so only memory can be short.
+bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
   unsigned timeout = s.timeout;
   unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
-  mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout);
-  mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol);
-  return mysql_real_connect(db, host.text, user.text, password.text, dbname.text,
-                            via_socket ? 0 : static_cast<unsigned>(port_no), via_socket ? socket : nullptr, 0);
+  return mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
+         mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout) == 0 &&
+         mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout) == 0 &&
+         mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol) == 0 &&
+         mysql_options(db, MYSQL_DEFAULT_AUTH, kFirstPlugin) == 0 &&
+         mysql_options(db, MARIADB_OPT_RESTRICTED_AUTH, s.allow_cleartext ? kAllPlugins : kSafePlugins) == 0;
 }
 
-// Connects and reports; returns the exit status.
-int tryConnection(const char* file, const Settings& s, Value* host, Value* user, Value* password, Value* dbname,
-                  Value* port) {
-  // As with every MariaDB client, the host "localhost" means the local server's
-  // socket; the library's own default path unless --socket names another.
-  bool via_socket = std::strcmp(host->text, "localhost") == 0;
-  const char* socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR;
-  long port_no = std::strtol(port->text, nullptr, 10);
-  // The resolver would take a larger number modulo 65536 and reach another port.
-  if (!via_socket && port_no > kMaxTcpPort) {
-    std::fprintf(stderr, "%s: PORTNO %ld is not a TCP port (at most %ld); no connection tried\n", file, port_no,
-                 kMaxTcpPort);
-    return 1;
-  }
+// Tries the login under the watchdog, which is disarmed once the library is
+// done, and keeps how it ended in *o. The password is wiped right after. False,
+// after saying so, when the attempt could not be set up.
+bool attempt(const Login& l, const Settings& s, Outcome* o) {
   MYSQL* db = mysql_init(nullptr);
-  if (db == nullptr) {
-    std::fputs("vorn_dbcheck: out of memory\n", stderr);
-    return 1;
+  bool ready = db != nullptr && setOptions(db, s, l.via_socket) && armWatchdog(l, s.timeout);
+  if (ready) {
+    o->connected = mysql_real_connect(db, l.host->text, l.user->text, l.password->text, l.dbname->text,
+                                      l.via_socket ? 0 : static_cast<unsigned>(l.port_no),
+                                      l.via_socket ? l.socket : nullptr, 0) != nullptr;
+    o->error = mysql_errno(db);
+    const char* text = o->connected ? mysql_get_server_info(db) : mysql_error(db);
+    formatText(o->text, sizeof o->text, "%s", text != nullptr ? text : "");
   }
-  bool connected = connect(db, s, *host, *user, *password, *dbname, via_socket, socket, port_no) != nullptr;
-  wipe(password->text, sizeof password->text);
-  FILE* out = connected ? stdout : stderr;
-  if (connected) {
+  wipe(l.password->text, sizeof l.password->text);
+  if (db != nullptr) mysql_close(db);
+  mysql_library_end();
+  alarm(0);
+  if (!ready) std::fputs("vorn_dbcheck: out of memory\n", stderr);
+  return ready;
+}
+
+// The answer in one line: the server's version on standard output, or why not
+// on standard error. Returns the exit status.
+int report(const Login& l, const Settings& s, const Outcome& o) {
+  bool refused = !o.connected && o.error == CR_PLUGIN_NOT_ALLOWED;
+  FILE* out = o.connected ? stdout : stderr;
+  if (o.connected) {
     std::fputs("Connected to ", out);
   } else {
-    std::fprintf(out, "%s: cannot connect to ", file);
+    std::fprintf(out, refused ? "%s: refused to log in to " : "%s: cannot connect to ", l.file);
   }
-  putTarget(out, host->text, via_socket, port->text, socket, user->text);
-  if (connected) {
+  putTarget(out, l);
+  if (o.connected) {
     std::fputs(", database ", out);
-    putShown(out, dbname->text);
+    putShown(out, l.dbname->text);
     std::fputs(", server ", out);
-    putShown(out, mysql_get_server_info(db));
+    putShown(out, o.text);
+  } else if (refused) {
+    // Said in own words: the library's text may name another plugin than the
+    // one the server asked for.
+    std::fputs(s.allow_cleartext ? ": the server asks for an authentication plugin that vorn_dbcheck does not use;"
+                                   " the password was not sent"
+                                 : ": the server asks for an authentication plugin other than mysql_native_password"
+                                   " and client_ed25519, which keep the password from it; the password was not sent"
+                                   " (see --allow-cleartext)",
+               out);
   } else {
-    std::fprintf(out, ": error %u: ", mysql_errno(db));
-    putShown(out, mysql_error(db));
+    std::fprintf(out, ": error %u: ", o.error);
+    putShown(out, o.text);
   }
   std::fputc('\n', out);
-  mysql_close(db);
-  mysql_library_end();
-  if (std::fflush(stdout) != 0 && connected) {
+  if (std::fflush(stdout) != 0 && o.connected) {
     std::perror("vorn_dbcheck: standard output");
     return 1;
   }
-  return connected ? 0 : 1;
+  return o.connected ? 0 : 1;
+}
+
+// Connects with the file's values and reports; returns the exit status.
+int tryConnection(const char* file, const Settings& s, Value* values) {
+  const Value* host = byKey(values, "HOSTNAME");
+  const Value* port = byKey(values, "PORTNO");
+  // As with every MariaDB client, the host "localhost" means the local server's
+  // socket; the library's own default path unless --socket names another.
+  bool via_socket = std::strcmp(host->text, "localhost") == 0;
+  Login l = {.file = file,
+             .host = host,
+             .user = byKey(values, "USERNAME"),
+             .password = byKey(values, "PASSWORD"),
+             .dbname = byKey(values, "DBNAME"),
+             .port = port,
+             .via_socket = via_socket,
+             .socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR,
+             .port_no = std::strtol(port->text, nullptr, 10)};
+  // The resolver would take a larger number modulo 65536 and reach another port.
+  if (!l.via_socket && l.port_no > kMaxTcpPort) {
+    std::fprintf(stderr, "%s: PORTNO %ld is not a TCP port (at most %ld); no connection tried\n", file, l.port_no,
+                 kMaxTcpPort);
+    return 1;
+  }
+  Outcome o{};
+  if (!attempt(l, s, &o)) return 1;
+  return report(l, s, o);
 }
 
 // Reads and checks the file as vorn_show does, then connects with its values.
@@ -214,8 +352,7 @@ int checkAndConnect(const Settings& s) {
   wipe(text, sizeof text);
   int status = 1;
   if (complete) {
-    status = tryConnection(file, s, byKey(values, "HOSTNAME"), byKey(values, "USERNAME"), byKey(values, "PASSWORD"),
-                           byKey(values, "DBNAME"), byKey(values, "PORTNO"));
+    status = tryConnection(file, s, values);
   }
   wipe(values, sizeof values);
   return status;

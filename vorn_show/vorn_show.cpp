@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "chores.h"
+#include "display.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "tool_options.h"
@@ -35,9 +36,17 @@ const vornopt::option kLongOptions[] = {
 constexpr char kPasswordPrefix[] = "\" PASSWORD ";
 constexpr char kMask[] = "*****";
 
+// Writes n bytes of a line: byte for byte, or on a terminal with control
+// characters and bytes outside UTF-8 shown as \xHH, so that no value can steer
+// the terminal. False when standard output fails.
+bool putLine(const char* text, size_t n, bool on_terminal) {
+  if (on_terminal) return putDisplayed(stdout, text, n, kDisplayHexEscape);
+  return std::fwrite(text, 1, n, stdout) == n;
+}
+
 // Writes text to standard output with the value of every PASSWORD line replaced
 // by the mask unless reveal. False when standard output fails.
-bool printText(const char* text, size_t len, bool reveal) {
+bool printText(const char* text, size_t len, bool reveal, bool on_terminal) {
   const size_t prefix = sizeof kPasswordPrefix - 1;
   for (size_t at = 0; at < len;) {
     const char* nl = static_cast<const char*>(std::memchr(text + at, '\n', len - at));
@@ -46,9 +55,8 @@ bool printText(const char* text, size_t len, bool reveal) {
       if (std::fwrite(text + at, 1, prefix, stdout) != prefix || std::fputs(kMask, stdout) == EOF) return false;
       at = end;
     }
-    size_t stop = nl != nullptr ? end + 1 : len;
-    if (std::fwrite(text + at, 1, stop - at, stdout) != stop - at) return false;
-    at = stop;
+    if (!putLine(text + at, end - at, on_terminal) || (nl != nullptr && std::fputc('\n', stdout) == EOF)) return false;
+    at = end + 1;
   }
   return std::fflush(stdout) == 0;
 }
@@ -83,7 +91,7 @@ bool report(const char* path, const char* text, size_t len, const ConnectionValu
                    kConnectionLines[i].key);
     }
   }
-  return s.quiet || printText(text, len, s.reveal);
+  return s.quiet || printText(text, len, s.reveal, isatty(STDOUT_FILENO) == 1);
 }
 
 int run(int argc, char** argv) {

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "run_program.h"
@@ -111,15 +112,37 @@ bool runSql(const MariadbServer& s, const std::string& sql, std::string* why) {
                   in, s.dir + "/client.log", why);
 }
 
+// Sends signal (none: 0) to pid, then SIGKILL unless it ends within 20 s.
+void stopChild(pid_t pid, int signal) {
+  if (pid <= 0 || kill(pid, signal) != 0) return;
+  double t0 = now();
+  bool gone = false;
+  while (!(gone = waitpid(pid, nullptr, WNOHANG) != 0) && now() - t0 < 20) usleep(20000);
+  if (!gone && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+}
+
 void stopMariadb(MariadbServer* s) {
-  if (s->pid > 0 && kill(s->pid, SIGTERM) == 0) {
-    double t0 = now();
-    bool gone = false;
-    while (!(gone = waitpid(s->pid, nullptr, WNOHANG) != 0) && now() - t0 < 20) usleep(20000);
-    if (!gone && kill(s->pid, SIGKILL) == 0) waitpid(s->pid, nullptr, 0);
-  }
+  stopChild(s->pid, SIGTERM);
   s->pid = -1;
   removeTree(s->dir);
+}
+
+bool startFakeServer(FakeServer* f, const std::vector<std::string>& args, const std::string& log) {
+  std::vector<std::string> command = {"/usr/bin/python3", VORN_FAKE_MARIADB};
+  command.insert(command.end(), args.begin(), args.end());
+  unlink(log.c_str());  // an earlier listener's port is no answer
+  f->pid = spawn(command, "/dev/null", log);
+  std::string printed;
+  double t0 = now();
+  while (f->pid > 0 && (!readFile(log, &printed) || printed.find('\n') == std::string::npos) && now() - t0 < 20)
+    usleep(20000);
+  f->port = std::atoi(printed.c_str());
+  return f->port > 0;
+}
+
+void stopFakeServer(FakeServer* f) {
+  stopChild(f->pid, 0);
+  f->pid = -1;
 }
 
 }  // namespace testsupport

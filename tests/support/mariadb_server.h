@@ -1,12 +1,14 @@
 // A private MariaDB server for the tests that connect: mariadb-install-db into
 // a fresh folder, then mariadbd on its own socket and a free loopback port, as
 // a child that the kernel kills when the test process ends in any way;
-// stopMariadb ends it by its process id on the normal path.
+// stopMariadb ends it by its process id on the normal path. And a listener that
+// only plays a server, for what no real server does.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -31,5 +33,16 @@ bool runSql(const MariadbServer& server, const std::string& sql, std::string* wh
 
 // SIGTERM, SIGKILL after 20 s, then the folder is removed.
 void stopMariadb(MariadbServer* server);
+
+// A listener of the test's own that plays a MariaDB server up to the login
+// (support/fake_mariadb.py, which says what it does with args), as a child
+// that the kernel kills when the test process ends; its output goes to log.
+struct FakeServer {
+  pid_t pid = -1;
+  int port = 0;
+};
+bool startFakeServer(FakeServer* fake, const std::vector<std::string>& args, const std::string& log);
+// Waits up to 20 s for it to end by itself, then SIGKILL.
+void stopFakeServer(FakeServer* fake);
 
 }  // namespace testsupport

@@ -29,7 +29,7 @@ options:
     description: Socket of the local server, used when the host is C(localhost) (C(--socket)).
     type: path
   timeout:
-    description: Seconds after which connecting, reading or writing gives up (C(--timeout)).
+    description: Seconds after which each wait gives up, and one second later the whole check (C(--timeout)).
     type: int
 extends_documentation_fragment:
   - vorn.admin.programs

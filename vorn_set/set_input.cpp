@@ -32,8 +32,15 @@ bool takeLine(char* line, size_t len, size_t number, SetValues* values, char rea
   size_t name_len = static_cast<size_t>(equals - line);
   size_t i = entryNamed(line, name_len);
   if (i == kConnectionLineCount) {
-    formatText(reason, kReasonSize, "unknown name \"%.*s\" (hostname, portno, dbname, username or password)",
-               static_cast<int>(name_len < 32 ? name_len : 32), line);
+    // The name goes into a message for a terminal: no byte of it may steer one.
+    char shown[33];
+    size_t n = name_len < sizeof shown - 1 ? name_len : sizeof shown - 1;
+    for (size_t k = 0; k < n; k++) {
+      unsigned char b = static_cast<unsigned char>(line[k]);
+      shown[k] = b < 0x20 || b >= 0x7f ? '?' : line[k];
+    }
+    shown[n] = '\0';
+    formatText(reason, kReasonSize, "unknown name \"%s\" (hostname, portno, dbname, username or password)", shown);
     return false;
   }
   if (values->value[i] != nullptr) {

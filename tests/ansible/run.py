@@ -139,15 +139,13 @@ if part == 'files':
     play('changed port', ['--diff'], {}, {'enc'}, {})
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
     play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
-         {'enc_declined': 'Cannot load the encryption key'})
-    # vorn_sql refuses the port and exits before it reads its answers. Run to its end first (one
-    # CPU, the module's real-time priority, which lets nothing preempt it), it has closed its
-    # input before the module writes there; the task must still give its message and status.
-    first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
-    play('refused port', [], {'plain': {'db_port': 80, 'ansible_python_interpreter': first + sys.executable}},
-         set(), {'plain': 'vorn_sql: -P requires an argument'})
+         {'enc_declined': 'vorn_set: Cannot load the encryption key'})
+    play('refused port, a line break in a value', [],
+         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}}, set(),
+         {'plain': 'vorn_set: line 2: portno is not a port number from 3306',
+          'defaults': 'password: a value cannot hold a line break'})
     with open(root + '/results/plain') as f:
-        check(json.load(f).get('rc') == 1, 'refused port: the status of vorn_sql')
+        check(json.load(f).get('rc') == 2, 'refused port: the status of vorn_set')
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
         os.symlink(dbcheck, root + '/bin/vorn_dbcheck')
         r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.dbcheck', '-a',
@@ -158,7 +156,7 @@ if part == 'files':
 else:
     play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone)
     play('second run', [], {}, set(), {}, everyone)
-    # A temporary file left by an interrupted run makes vorn_sql fail after the unlock.
+    # A temporary file left by an interrupted run makes vorn_set fail after the unlock.
     open(hosts['plain']['conf'] + '~', 'w').close()
     play('leftover temporary file', [], {'plain': {'db_port': 3320}}, set(),
          {'plain': 'Failed to create'}, everyone)

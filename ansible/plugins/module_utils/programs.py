@@ -33,9 +33,9 @@ def find_program(module, name):
 def run_program(module, argv, data=None):
     """Runs ARGV without a shell in the working directory chdir (when given),
     with umask 022 and the text DATA on standard input (without DATA, on
-    /dev/null); returns (status, stdout, stderr) as text. A program that exits
-    without reading its input does not fail the run: its own status and
-    message are what counts."""
+    /dev/null), the way a secret goes to a program; returns (status, stdout,
+    stderr) as text. A program that exits without reading its input does not
+    fail the run: its own status and message are what counts."""
     cwd = module.params['chdir']
     if cwd is not None and not os.path.isdir(cwd):
         module.fail_json(msg='Provided cwd is not a valid directory: %s' % cwd)

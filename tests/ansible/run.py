@@ -11,6 +11,7 @@ part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.a
 programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
+KEY, OTHER_KEY = 'c0de5ec7e7ba5eba11fee1deadbeef42', '5ca1ab1ef00dfacefeedcafe0badbeef'
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -45,7 +46,7 @@ for name, target in programs.items():
     if name != 'vorn_dbcheck':  # linked in only for its own check below
         os.symlink(target, root + '/bin/' + name)
 key, bad_key = root + '/key', root + '/badkey'
-assert run([keyfile, '--key=0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
+assert run([keyfile, '--key-stdin', key + '/.vorn_yelto'], input=KEY).returncode == 0
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
 os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
 
@@ -67,24 +68,33 @@ for h, v in hosts.items():
     os.makedirs(root + '/' + h)
     v.update(conf=root + '/' + h + '/vorn.conf', key_dir=key, bin_dir=root + '/bin',
              ansible_connection='local', ansible_python_interpreter=sys.executable)
+# enc's key file is provisioned by the plays, enc_declined's holds the key already.
+hosts['enc'].update(key_dir=root + '/enc', vorn_key=KEY)
+if part == 'files':
+    hosts['enc_declined'].update(vorn_key=KEY)
 
 
-def state(h):
+def file_state(path):
     try:
-        st = os.stat(hosts[h]['conf'])
-        with open(hosts[h]['conf'], 'rb') as f:
+        st = os.stat(path)
+        with open(path, 'rb') as f:
             return f.read(), st.st_ino, st.st_mtime_ns, st.st_mode & 0o7777
     except FileNotFoundError:
         return None
+
+
+def state(h):
+    return file_state(hosts[h]['conf']), file_state(hosts[h]['key_dir'] + '/.vorn_yelto')
 
 
 def revealed(h):
     return run([vorn_show, '--reveal', '--key-file=' + key + '/.vorn_yelto', hosts[h]['conf']]).stdout
 
 
-def play(name, flags, changes, want_changed, want_failed, want_locked=None):
+def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys_changed=()):
     """One ansible-playbook run over every host after CHANGES to their variables; checks
-    which hosts changed and failed, and that the others' files (all in check mode) stay."""
+    which hosts changed and failed, which of those with a key had their key task changed,
+    and that the others' files (all in check mode), key files included, stay."""
     for h, v in changes.items():
         hosts[h].update(v)
         hosts[h] = {k: x for k, x in hosts[h].items() if x is not None}
@@ -96,16 +106,19 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None):
              os.path.join(os.path.dirname(__file__), 'config.yml')] + flags, env=env)
     print('== %s: status %d\n%s%s' % (name, r.returncode, r.stdout, r.stderr))
     check(SECRET not in r.stdout + r.stderr, name + ': the password is in the output')
+    keys = r.stdout.partition('TASK [key]')[2].partition('\nTASK [')[0]
     for h in hosts:
         with open(root + '/results/' + h) as f:
             res = json.load(f)
+        check('vorn_key' not in hosts[h] or ('changed: [%s]' % h in keys) == (h in keys_changed),
+              '%s: %s key changed' % (name, h))
         check(bool(res.get('changed')) == (h in want_changed), '%s: %s changed' % (name, h))
         check(want_failed.get(h, '\0') in res.get('msg', '') if h in want_failed else
               not res.get('failed'), '%s: %s failure %r' % (name, h, res.get('msg')))
         if h not in want_changed or '--check' in flags:
             check(state(h) == before[h], '%s: %s file touched' % (name, h))
         else:
-            check(state(h)[3] == 0o444, '%s: %s mode' % (name, h))
+            check(state(h)[0][3] == 0o444, '%s: %s mode' % (name, h))
         if '--diff' in flags and h in want_changed:
             diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
             check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
@@ -118,19 +131,22 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None):
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
-    for m in ('vorn.admin.config', 'vorn.admin.dbcheck'):
+    for m in ('vorn.admin.config', 'vorn.admin.dbcheck', 'vorn.admin.keyfile'):
         r = run(['ansible-doc', m], env=env)
         check(r.returncode == 0 and 'RETURN VALUES' in r.stdout and 'bin_dir' in r.stdout,
               'ansible-doc %s: %s' % (m, r.stdout + r.stderr))
-    play('check mode, no files yet', ['--check', '--diff'], {}, everyone, {})
-    play('first run', [], {}, everyone, {})
-    # What each host's file holds, decrypted: given values, defaults accepted, declined lines left out.
+    # enc's key is not there yet to encrypt under.
+    play('check mode, no files yet', ['--check', '--diff'], {}, everyone - {'enc'},
+         {'enc': 'Cannot load the encryption key'}, keys_changed={'enc'})
+    play('first run', [], {}, everyone, {}, keys_changed={'enc'})
+    # What each host's file holds, decrypted (enc's under the key file the test wrote for KEY):
+    # given values, defaults accepted, declined lines left out.
     for h, lines, absent in (
             ('plain', ['" PASSWORD ' + SECRET, '" PORTNO 3307'], []),
             ('enc', ['" PASSWORD ' + SECRET, '" HOSTNAME 127.0.0.1'], []),
             ('defaults', ['" HOSTNAME 10.0.0.5', '" PORTNO 3306', '" PASSWORD mekvisa'], []),
             ('enc_declined', ['" HOSTNAME db2', '" PASSWORD ' + SECRET], ['" PORTNO', '" DBNAME'])):
-        text, data = revealed(h), state(h)[0]
+        text, data = revealed(h), state(h)[0][0]
         check(all(x + '\n' in text for x in lines) and not any(x in text for x in absent),
               'contents of %s: %r' % (h, text))
         check(data.startswith(b'" AUTH_KEY\n') == (not hosts[h]['encrypt']), 'form of ' + h)
@@ -138,7 +154,12 @@ if part == 'files':
     play('changed port, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}}, {'enc'}, {})
     play('changed port', ['--diff'], {}, {'enc'}, {})
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
-    play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
+    play('another key, a refused key, no key to load', [],
+         {'enc': {'vorn_key': OTHER_KEY}, 'plain': {'vorn_key': 'c0de'}, 'enc_declined': {'key_dir': bad_key}},
+         set(), {'enc': 'holds another key; it is not replaced', 'plain': 'exactly 32 hexadecimal digits',
+                 'enc_declined': 'no key can be loaded from'})
+    play('unloadable key file', [], {'enc': {'vorn_key': KEY.upper()}, 'plain': {'vorn_key': None},
+                                     'enc_declined': {'vorn_key': None}}, set(),
          {'enc_declined': 'vorn_set: Cannot load the encryption key'})
     play('refused port, a line break in a value', [],
          {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}}, set(),
@@ -154,7 +175,7 @@ if part == 'files':
         check(r.returncode == 2 and '"msg": "vorn_dbcheck: ' in r.stdout and '"rc": 1' in r.stdout,
               'dbcheck: ' + r.stdout + r.stderr)
 else:
-    play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone)
+    play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone, {'enc'})
     play('second run', [], {}, set(), {}, everyone)
     # A temporary file left by an interrupted run makes vorn_set fail after the unlock.
     open(hosts['plain']['conf'] + '~', 'w').close()

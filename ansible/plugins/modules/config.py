@@ -31,6 +31,7 @@ description:
   - Needs the programs of the C(vorn-admin) package on the host. The values go to C(vorn_set)
     on its standard input, never on a command line or into the environment, so the password
     never shows in the process list. A value with a line break is refused.
+  - An encrypted file needs the host's key file; M(vorn.admin.keyfile) provisions it.
 author:
   - vorn maintainers (!UNKNOWN)
 options:
@@ -81,6 +82,7 @@ options:
     type: bool
 extends_documentation_fragment:
   - vorn.admin.programs
+  - vorn.admin.programs.configuration
   - ansible.builtin.action_common_attributes
 attributes:
   check_mode:
@@ -96,10 +98,15 @@ notes:
   - The manual pages vorn_set(1), vorn_show(1) and quordex_helper(8) on the host describe the
     programs and their messages.
 seealso:
+  - module: vorn.admin.keyfile
   - module: vorn.admin.dbcheck
 '''
 
 EXAMPLES = r'''
+- name: The key file, the same key on every host
+  vorn.admin.keyfile:
+    key: "{{ vault_vorn_key }}"
+
 - name: Same encrypted configuration on every host, locked
   vorn.admin.config:
     path: /etc/vorn_sql

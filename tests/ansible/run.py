@@ -4,14 +4,17 @@
 # own configuration file in a scratch folder, using the programs of the build.
 #   run.py files|lock COLLECTION SCRATCH NAME=PROGRAM...
 # (every program of the build under its own name: the hosts' bin folder).
+# While the plays run, a sampler reads every process's command line and
+# environment, and each program logs its own: no secret may show in either.
 # Exits 77 (skipped) with the reason when something it needs is missing.
-import json, os, shutil, subprocess, sys, time
+import json, os, shlex, shutil, subprocess, sys, threading, time
 
 part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
 KEY, OTHER_KEY = 'c0de5ec7e7ba5eba11fee1deadbeef42', '5ca1ab1ef00dfacefeedcafe0badbeef'
+SECRETS = [x.encode() for x in (SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper())]
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -42,9 +45,13 @@ if part == 'lock':
     if run(['chattr', '+i', root + '/probe']).returncode != 0:
         skip('the file system of %s cannot set the immutable attribute' % root)
     run(['chattr', '-i', root + '/probe'])
-for name, target in programs.items():
+os.makedirs(root + '/log')
+for name, target in programs.items():  # each logs its arguments and environment, a file a process
     if name != 'vorn_dbcheck':  # linked in only for its own check below
-        os.symlink(target, root + '/bin/' + name)
+        with open(root + '/bin/' + name, 'w') as f:
+            f.write('#!/bin/sh\n{ printf "%%s\\n" "$0" "$@"; env; } >>%s/log/%s.$$\nexec %s "$@"\n'
+                    % (shlex.quote(root), name, shlex.quote(target)))
+        os.chmod(root + '/bin/' + name, 0o755)
 key, bad_key = root + '/key', root + '/badkey'
 assert run([keyfile, '--key-stdin', key + '/.vorn_yelto'], input=KEY).returncode == 0
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
@@ -105,11 +112,12 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys
     r = run(['ansible-playbook', '-i', root + '/inventory.json',
              os.path.join(os.path.dirname(__file__), 'config.yml')] + flags, env=env)
     print('== %s: status %d\n%s%s' % (name, r.returncode, r.stdout, r.stderr))
-    check(SECRET not in r.stdout + r.stderr, name + ': the password is in the output')
     keys = r.stdout.partition('TASK [key]')[2].partition('\nTASK [')[0]
     for h in hosts:
         with open(root + '/results/' + h) as f:
             res = json.load(f)
+        output = (r.stdout + r.stderr + json.dumps(res, ensure_ascii=False)).encode()
+        check(not any(x in output for x in SECRETS), '%s: a secret is in the output for %s' % (name, h))
         check('vorn_key' not in hosts[h] or ('changed: [%s]' % h in keys) == (h in keys_changed),
               '%s: %s key changed' % (name, h))
         check(bool(res.get('changed')) == (h in want_changed), '%s: %s changed' % (name, h))
@@ -128,6 +136,51 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys
             check(('i' in attrs) == (h in want_locked), '%s: %s lock %r' % (name, h, attrs))
 
 
+def sample(stop, seen):
+    """Reads every process's command line over and over until STOP is set, and its environment
+    whenever the command line is new (an exec): counts samples and processes, keeps each sighting
+    of a secret (masked), and counts the new command lines of the programs, under NAME those
+    that run the program itself, under bin/NAME those that run its entry in the bin folder."""
+    own = {p.encode(): n for n, p in programs.items()}
+    own.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
+    while not stop.is_set():
+        seen['samples'] += 1
+        for pid in filter(str.isdigit, os.listdir('/proc')):
+            cmdline = environ = b''
+            try:
+                cmdline = read_proc(pid, '/cmdline')
+                if seen['pids'].get(pid) != cmdline:
+                    seen['pids'][pid], seen['images'] = cmdline, seen['images'] + 1
+                    for name in {own[a] for a in cmdline.split(b'\0', 2)[:2] if a in own}:
+                        seen['programs'][name] = seen['programs'].get(name, 0) + 1
+                    environ = read_proc(pid, '/environ')
+            except OSError:  # ended, or not ours to read
+                pass
+            if any(x in cmdline or x in environ for x in SECRETS):
+                where = sighting(pid, cmdline, environ)
+                seen['sightings'][where] = seen['sightings'].get(where, 0) + 1
+
+
+def read_proc(pid, what):
+    fd = os.open('/proc/' + pid + what, os.O_RDONLY)
+    try:
+        return os.read(fd, 1 << 20)
+    finally:
+        os.close(fd)
+
+
+def sighting(pid, cmdline, environ):
+    """Where a secret showed: the command line with the secrets masked, and the names only of
+    the environment variables that hold one."""
+    for x in SECRETS:
+        cmdline = cmdline.replace(x, b'<secret>')
+    names = [e.partition(b'=')[0] for e in environ.split(b'\0') if any(x in e for x in SECRETS)]
+    return 'process %s: %r, environment %r' % (pid, cmdline[:200], names)
+
+
+seen, stop = dict(samples=0, pids={}, images=0, sightings={}, programs={}), threading.Event()
+sampler = threading.Thread(target=sample, args=(stop, seen), daemon=True)
+sampler.start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
@@ -185,6 +238,20 @@ else:
     play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
+stop.set()
+sampler.join()
+runs = {}
+for log in os.listdir(root + '/log'):
+    with open(root + '/log/' + log, 'rb') as f:
+        check(not any(x in f.read() for x in SECRETS), 'a secret in the arguments or environment: ' + log)
+    runs[log.partition('.')[0]] = runs.get(log.partition('.')[0], 0) + 1
+print('runs logged: %s\nsampled %d times: %d processes, %d command lines, of the programs: %s' % (
+    runs, seen['samples'], len(seen['pids']), seen['images'], seen['programs']))
+check(not seen['sightings'], '%d processes showed a secret (%d samples), the first: %s' % (
+    len(seen['sightings']), sum(seen['sightings'].values()), list(seen['sightings'])[:4]))
+for n in ('vorn_set', 'vorn_show', 'vorn_keyfile'):  # seen at work, or the checks above prove nothing
+    check(runs.get(n), 'logged nothing useful: no run of ' + n)
+    check(seen['programs'].get(n) or seen['programs'].get('bin/' + n), 'sampled nothing useful: no ' + n)
 print('%d failures; the playbook runs took %.1f s' % (len(failures), time.monotonic() - started))
 if not failures:
     shutil.rmtree(root)

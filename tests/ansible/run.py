@@ -4,13 +4,17 @@
 # own configuration file in a scratch folder, using the programs of the build.
 #   run.py files|lock COLLECTION SCRATCH NAME=PROGRAM...
 # (every program of the build under its own name: the hosts' bin folder).
+# While the plays run, a sampler reads every process's command line and
+# environment, and each program logs its own: no secret may show in either.
 # Exits 77 (skipped) with the reason when something it needs is missing.
-import json, os, shutil, subprocess, sys, time
+import json, os, shlex, shutil, subprocess, sys, threading, time
 
 part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
+KEY, OTHER_KEY = 'c0de5ec7e7ba5eba11fee1deadbeef42', '5ca1ab1ef00dfacefeedcafe0badbeef'
+SECRETS = [x.encode() for x in (SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper())]
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -41,11 +45,15 @@ if part == 'lock':
     if run(['chattr', '+i', root + '/probe']).returncode != 0:
         skip('the file system of %s cannot set the immutable attribute' % root)
     run(['chattr', '-i', root + '/probe'])
-for name, target in programs.items():
+os.makedirs(root + '/log')
+for name, target in programs.items():  # each logs its arguments and environment, a file a process
     if name != 'vorn_dbcheck':  # linked in only for its own check below
-        os.symlink(target, root + '/bin/' + name)
+        with open(root + '/bin/' + name, 'w') as f:
+            f.write('#!/bin/sh\n{ printf "%%s\\n" "$0" "$@"; env; } >>%s/log/%s.$$\nexec %s "$@"\n'
+                    % (shlex.quote(root), name, shlex.quote(target)))
+        os.chmod(root + '/bin/' + name, 0o755)
 key, bad_key = root + '/key', root + '/badkey'
-assert run([keyfile, '--key=0123456789abcdef0123456789abcdef', key + '/.vorn_yelto']).returncode == 0
+assert run([keyfile, '--key-stdin', key + '/.vorn_yelto'], input=KEY).returncode == 0
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
 os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
 
@@ -67,24 +75,33 @@ for h, v in hosts.items():
     os.makedirs(root + '/' + h)
     v.update(conf=root + '/' + h + '/vorn.conf', key_dir=key, bin_dir=root + '/bin',
              ansible_connection='local', ansible_python_interpreter=sys.executable)
+# enc's key file is provisioned by the plays, enc_declined's holds the key already.
+hosts['enc'].update(key_dir=root + '/enc', vorn_key=KEY)
+if part == 'files':
+    hosts['enc_declined'].update(vorn_key=KEY)
 
 
-def state(h):
+def file_state(path):
     try:
-        st = os.stat(hosts[h]['conf'])
-        with open(hosts[h]['conf'], 'rb') as f:
+        st = os.stat(path)
+        with open(path, 'rb') as f:
             return f.read(), st.st_ino, st.st_mtime_ns, st.st_mode & 0o7777
     except FileNotFoundError:
         return None
+
+
+def state(h):
+    return file_state(hosts[h]['conf']), file_state(hosts[h]['key_dir'] + '/.vorn_yelto')
 
 
 def revealed(h):
     return run([vorn_show, '--reveal', '--key-file=' + key + '/.vorn_yelto', hosts[h]['conf']]).stdout
 
 
-def play(name, flags, changes, want_changed, want_failed, want_locked=None):
+def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys_changed=()):
     """One ansible-playbook run over every host after CHANGES to their variables; checks
-    which hosts changed and failed, and that the others' files (all in check mode) stay."""
+    which hosts changed and failed, which of those with a key had their key task changed,
+    and that the others' files (all in check mode), key files included, stay."""
     for h, v in changes.items():
         hosts[h].update(v)
         hosts[h] = {k: x for k, x in hosts[h].items() if x is not None}
@@ -95,17 +112,21 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None):
     r = run(['ansible-playbook', '-i', root + '/inventory.json',
              os.path.join(os.path.dirname(__file__), 'config.yml')] + flags, env=env)
     print('== %s: status %d\n%s%s' % (name, r.returncode, r.stdout, r.stderr))
-    check(SECRET not in r.stdout + r.stderr, name + ': the password is in the output')
+    keys = r.stdout.partition('TASK [key]')[2].partition('\nTASK [')[0]
     for h in hosts:
         with open(root + '/results/' + h) as f:
             res = json.load(f)
+        output = (r.stdout + r.stderr + json.dumps(res, ensure_ascii=False)).encode()
+        check(not any(x in output for x in SECRETS), '%s: a secret is in the output for %s' % (name, h))
+        check('vorn_key' not in hosts[h] or ('changed: [%s]' % h in keys) == (h in keys_changed),
+              '%s: %s key changed' % (name, h))
         check(bool(res.get('changed')) == (h in want_changed), '%s: %s changed' % (name, h))
         check(want_failed.get(h, '\0') in res.get('msg', '') if h in want_failed else
               not res.get('failed'), '%s: %s failure %r' % (name, h, res.get('msg')))
         if h not in want_changed or '--check' in flags:
             check(state(h) == before[h], '%s: %s file touched' % (name, h))
         else:
-            check(state(h)[3] == 0o444, '%s: %s mode' % (name, h))
+            check(state(h)[0][3] == 0o444, '%s: %s mode' % (name, h))
         if '--diff' in flags and h in want_changed:
             diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
             check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
@@ -115,22 +136,70 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None):
             check(('i' in attrs) == (h in want_locked), '%s: %s lock %r' % (name, h, attrs))
 
 
+def sample(stop, seen):
+    """Reads every process's command line over and over until STOP is set, and its environment
+    whenever the command line is new (an exec): counts samples and processes, keeps each sighting
+    of a secret (masked), and counts the new command lines of the programs, under NAME those
+    that run the program itself, under bin/NAME those that run its entry in the bin folder."""
+    own = {p.encode(): n for n, p in programs.items()}
+    own.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
+    while not stop.is_set():
+        seen['samples'] += 1
+        for pid in filter(str.isdigit, os.listdir('/proc')):
+            cmdline = environ = b''
+            try:
+                cmdline = read_proc(pid, '/cmdline')
+                if seen['pids'].get(pid) != cmdline:
+                    seen['pids'][pid], seen['images'] = cmdline, seen['images'] + 1
+                    for name in {own[a] for a in cmdline.split(b'\0', 2)[:2] if a in own}:
+                        seen['programs'][name] = seen['programs'].get(name, 0) + 1
+                    environ = read_proc(pid, '/environ')
+            except OSError:  # ended, or not ours to read
+                pass
+            if any(x in cmdline or x in environ for x in SECRETS):
+                where = sighting(pid, cmdline, environ)
+                seen['sightings'][where] = seen['sightings'].get(where, 0) + 1
+
+
+def read_proc(pid, what):
+    fd = os.open('/proc/' + pid + what, os.O_RDONLY)
+    try:
+        return os.read(fd, 1 << 20)
+    finally:
+        os.close(fd)
+
+
+def sighting(pid, cmdline, environ):
+    """Where a secret showed: the command line with the secrets masked, and the names only of
+    the environment variables that hold one."""
+    for x in SECRETS:
+        cmdline = cmdline.replace(x, b'<secret>')
+    names = [e.partition(b'=')[0] for e in environ.split(b'\0') if any(x in e for x in SECRETS)]
+    return 'process %s: %r, environment %r' % (pid, cmdline[:200], names)
+
+
+seen, stop = dict(samples=0, pids={}, images=0, sightings={}, programs={}), threading.Event()
+sampler = threading.Thread(target=sample, args=(stop, seen), daemon=True)
+sampler.start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
-    for m in ('vorn.admin.config', 'vorn.admin.dbcheck'):
+    for m in ('vorn.admin.config', 'vorn.admin.dbcheck', 'vorn.admin.keyfile'):
         r = run(['ansible-doc', m], env=env)
         check(r.returncode == 0 and 'RETURN VALUES' in r.stdout and 'bin_dir' in r.stdout,
               'ansible-doc %s: %s' % (m, r.stdout + r.stderr))
-    play('check mode, no files yet', ['--check', '--diff'], {}, everyone, {})
-    play('first run', [], {}, everyone, {})
-    # What each host's file holds, decrypted: given values, defaults accepted, declined lines left out.
+    # enc's key is not there yet to encrypt under.
+    play('check mode, no files yet', ['--check', '--diff'], {}, everyone - {'enc'},
+         {'enc': 'Cannot load the encryption key'}, keys_changed={'enc'})
+    play('first run', [], {}, everyone, {}, keys_changed={'enc'})
+    # What each host's file holds, decrypted (enc's under the key file the test wrote for KEY):
+    # given values, defaults accepted, declined lines left out.
     for h, lines, absent in (
             ('plain', ['" PASSWORD ' + SECRET, '" PORTNO 3307'], []),
             ('enc', ['" PASSWORD ' + SECRET, '" HOSTNAME 127.0.0.1'], []),
             ('defaults', ['" HOSTNAME 10.0.0.5', '" PORTNO 3306', '" PASSWORD mekvisa'], []),
             ('enc_declined', ['" HOSTNAME db2', '" PASSWORD ' + SECRET], ['" PORTNO', '" DBNAME'])):
-        text, data = revealed(h), state(h)[0]
+        text, data = revealed(h), state(h)[0][0]
         check(all(x + '\n' in text for x in lines) and not any(x in text for x in absent),
               'contents of %s: %r' % (h, text))
         check(data.startswith(b'" AUTH_KEY\n') == (not hosts[h]['encrypt']), 'form of ' + h)
@@ -138,16 +207,19 @@ if part == 'files':
     play('changed port, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}}, {'enc'}, {})
     play('changed port', ['--diff'], {}, {'enc'}, {})
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
-    play('unloadable key file', [], {'enc_declined': {'key_dir': bad_key}}, set(),
-         {'enc_declined': 'Cannot load the encryption key'})
-    # vorn_sql refuses the port and exits before it reads its answers. Run to its end first (one
-    # CPU, the module's real-time priority, which lets nothing preempt it), it has closed its
-    # input before the module writes there; the task must still give its message and status.
-    first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
-    play('refused port', [], {'plain': {'db_port': 80, 'ansible_python_interpreter': first + sys.executable}},
-         set(), {'plain': 'vorn_sql: -P requires an argument'})
+    play('another key, a refused key, no key to load', [],
+         {'enc': {'vorn_key': OTHER_KEY}, 'plain': {'vorn_key': 'c0de'}, 'enc_declined': {'key_dir': bad_key}},
+         set(), {'enc': 'holds another key; it is not replaced', 'plain': 'exactly 32 hexadecimal digits',
+                 'enc_declined': 'no key can be loaded from'})
+    play('unloadable key file', [], {'enc': {'vorn_key': KEY.upper()}, 'plain': {'vorn_key': None},
+                                     'enc_declined': {'vorn_key': None}}, set(),
+         {'enc_declined': 'vorn_set: Cannot load the encryption key'})
+    play('refused port, a line break in a value', [],
+         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}}, set(),
+         {'plain': 'vorn_set: line 2: portno is not a port number from 3306',
+          'defaults': 'password: a value cannot hold a line break'})
     with open(root + '/results/plain') as f:
-        check(json.load(f).get('rc') == 1, 'refused port: the status of vorn_sql')
+        check(json.load(f).get('rc') == 2, 'refused port: the status of vorn_set')
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
         os.symlink(dbcheck, root + '/bin/vorn_dbcheck')
         r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.dbcheck', '-a',
@@ -156,9 +228,9 @@ if part == 'files':
         check(r.returncode == 2 and '"msg": "vorn_dbcheck: ' in r.stdout and '"rc": 1' in r.stdout,
               'dbcheck: ' + r.stdout + r.stderr)
 else:
-    play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone)
+    play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone, {'enc'})
     play('second run', [], {}, set(), {}, everyone)
-    # A temporary file left by an interrupted run makes vorn_sql fail after the unlock.
+    # A temporary file left by an interrupted run makes vorn_set fail after the unlock.
     open(hosts['plain']['conf'] + '~', 'w').close()
     play('leftover temporary file', [], {'plain': {'db_port': 3320}}, set(),
          {'plain': 'Failed to create'}, everyone)
@@ -166,6 +238,20 @@ else:
     play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
+stop.set()
+sampler.join()
+runs = {}
+for log in os.listdir(root + '/log'):
+    with open(root + '/log/' + log, 'rb') as f:
+        check(not any(x in f.read() for x in SECRETS), 'a secret in the arguments or environment: ' + log)
+    runs[log.partition('.')[0]] = runs.get(log.partition('.')[0], 0) + 1
+print('runs logged: %s\nsampled %d times: %d processes, %d command lines, of the programs: %s' % (
+    runs, seen['samples'], len(seen['pids']), seen['images'], seen['programs']))
+check(not seen['sightings'], '%d processes showed a secret (%d samples), the first: %s' % (
+    len(seen['sightings']), sum(seen['sightings'].values()), list(seen['sightings'])[:4]))
+for n in ('vorn_set', 'vorn_show', 'vorn_keyfile'):  # seen at work, or the checks above prove nothing
+    check(runs.get(n), 'logged nothing useful: no run of ' + n)
+    check(seen['programs'].get(n) or seen['programs'].get('bin/' + n), 'sampled nothing useful: no ' + n)
 print('%d failures; the playbook runs took %.1f s' % (len(failures), time.monotonic() - started))
 if not failures:
     shutil.rmtree(root)

@@ -10,9 +10,15 @@ import subprocess
 from ansible.module_utils.common.text.converters import to_bytes, to_text
 
 
-# The options every module of the collection takes for locating the programs.
-PROGRAM_ARGS = dict(
+# The option every module of the collection takes for locating the programs.
+BIN_DIR_ARGS = dict(
     bin_dir=dict(type='path'),
+)
+
+# And those of the modules that read or write a configuration: the working
+# directory of the programs and the key file for reading an encrypted one.
+PROGRAM_ARGS = dict(
+    BIN_DIR_ARGS,
     chdir=dict(type='path'),
     key_file=dict(type='path', no_log=False),
 )
@@ -33,10 +39,10 @@ def find_program(module, name):
 def run_program(module, argv, data=None):
     """Runs ARGV without a shell in the working directory chdir (when given),
     with umask 022 and the text DATA on standard input (without DATA, on
-    /dev/null); returns (status, stdout, stderr) as text. A program that exits
-    without reading its input does not fail the run: its own status and
-    message are what counts."""
-    cwd = module.params['chdir']
+    /dev/null), the way a secret goes to a program; returns (status, stdout,
+    stderr) as text. A program that exits without reading its input does not
+    fail the run: its own status and message are what counts."""
+    cwd = module.params.get('chdir')
     if cwd is not None and not os.path.isdir(cwd):
         module.fail_json(msg='Provided cwd is not a valid directory: %s' % cwd)
     old_umask = os.umask(0o022)  # inherited by the child

@@ -1,8 +1,9 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
-# vorn.admin.config: writes the vorn connection configuration with vorn_sql only
-# when the file is not already what vorn_sql would write, checks it with
-# vorn_show, and keeps the immutable lock as asked (quordex_helper).
+# vorn.admin.config: writes the vorn connection configuration with vorn_set only
+# when the file is not already what vorn_set would write, the values on its
+# standard input, checks it with vorn_show, and keeps the immutable lock as
+# asked (quordex_helper).
 from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
@@ -13,29 +14,31 @@ short_description: Write the vorn MariaDB connection configuration idempotently
 version_added: 1.0.0
 description:
   - Writes the database-connection configuration file of the vorn authentication product
-    with C(vorn_sql), plain or encrypted, on the managed host.
-  - Idempotent. The module first lets C(vorn_sql) write the file into a private temporary
-    folder with the same values and answers, and compares the bytes with the file at I(path).
+    with C(vorn_set), plain or encrypted, on the managed host. C(vorn_set) writes the same
+    file as C(vorn_sql), byte for byte, and takes the values on its standard input.
+  - Idempotent. The module first lets C(vorn_set) write the file into a private temporary
+    folder with the same values, and compares the bytes with the file at I(path).
     The written form is the same for the same values and key, encrypted included. When the
     file already holds those bytes, has mode 0444 and is locked or unlocked as asked, nothing
     is touched and no change is reported.
-  - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_sql) replaces it
+  - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_set) replaces it
     atomically, the result is checked with C(vorn_show), and the file is locked again when
     asked. When only the lock differs, only the lock is changed.
   - A failure reports the program's own message. The old file stays as it was, and so does
     its lock.
   - In diff mode the old and the new text are shown as C(vorn_show) prints them, with the
     password masked as C(*****).
-  - Needs the programs of the C(vorn-admin) package on the host. The password is given to
-    C(vorn_sql) on its command line, the only way it takes one, so other users of the host can
-    see it in the process list for the moment the program runs.
+  - Needs the programs of the C(vorn-admin) package on the host. The values go to C(vorn_set)
+    on its standard input, never on a command line or into the environment, so the password
+    never shows in the process list. A value with a line break is refused.
+  - An encrypted file needs the host's key file; M(vorn.admin.keyfile) provisions it.
 author:
   - vorn maintainers (!UNKNOWN)
 options:
   path:
     description:
-      - Absolute path of the configuration file, as given to C(vorn_sql --secret).
-      - Its folder must exist. A file C(path~) left by an interrupted run makes C(vorn_sql) fail.
+      - Absolute path of the configuration file, as given to C(vorn_set --secret).
+      - Its folder must exist. A file C(path~) left by an interrupted run makes C(vorn_set) fail.
     type: path
     required: true
   hostname:
@@ -52,18 +55,20 @@ options:
     type: str
   password:
     description:
-      - Password of the MariaDB user (C(PASSWORD) line). Never logged, masked in the diff.
+      - Password of the MariaDB user (C(PASSWORD) line). Never logged, masked in the diff, given
+        to C(vorn_set) on its standard input only.
     type: str
   encrypt:
     description:
-      - Write the encrypted form (C(vorn_sql -e yes)) under the key of the host's key file
+      - Write the encrypted form (C(vorn_set -e yes)) under the key of the host's key file
         C(/usr/quordex/tirun/.vorn_yelto); otherwise the plain text.
     type: bool
     default: false
   accept_defaults:
     description:
-      - For each connection value not given, answer yes to C(vorn_sql)'s question and so write
-        its default (port 3306, database quordexDB, password mekvisa, user yelto, host localhost).
+      - For each connection value not given, write the default of C(vorn_sql) (port 3306, database
+        quordexDB, password mekvisa, user yelto, host localhost), as C(vorn_sql) does when its
+        default is accepted (C(vorn_set -y)).
       - When false, those lines are left out, as C(vorn_sql) does when a default is declined.
     type: bool
     default: false
@@ -77,6 +82,7 @@ options:
     type: bool
 extends_documentation_fragment:
   - vorn.admin.programs
+  - vorn.admin.programs.configuration
   - ansible.builtin.action_common_attributes
 attributes:
   check_mode:
@@ -89,13 +95,18 @@ attributes:
   platform:
     platforms: posix
 notes:
-  - The manual pages vorn_sql(1), vorn_show(1) and quordex_helper(8) on the host describe the
-    programs, their questions and their messages.
+  - The manual pages vorn_set(1), vorn_show(1) and quordex_helper(8) on the host describe the
+    programs and their messages.
 seealso:
+  - module: vorn.admin.keyfile
   - module: vorn.admin.dbcheck
 '''
 
 EXAMPLES = r'''
+- name: The key file, the same key on every host
+  vorn.admin.keyfile:
+    key: "{{ vault_vorn_key }}"
+
 - name: Same encrypted configuration on every host, locked
   vorn.admin.config:
     path: /etc/vorn_sql
@@ -121,7 +132,7 @@ path:
   type: str
   sample: /etc/vorn_sql
 rewritten:
-  description: Whether vorn_sql replaced the file (in check mode, whether it would).
+  description: Whether vorn_set replaced the file (in check mode, whether it would).
   returned: always
   type: bool
   sample: true
@@ -149,14 +160,13 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vorn.admin.plugins.module_utils.programs import (
     PROGRAM_ARGS, failure_text, find_program, key_args, run_program)
 
-# The connection values in the order vorn_sql asks for the missing ones, with
-# the option that gives each.
+# The connection values, each with the name of its line on vorn_set's input.
 CONNECTION_OPTIONS = (
-    ('port', '--portno='),
-    ('dbname', '--dbname='),
-    ('password', '--password='),
-    ('username', '--username='),
-    ('hostname', '--hostname='),
+    ('hostname', 'hostname'),
+    ('port', 'portno'),
+    ('dbname', 'dbname'),
+    ('username', 'username'),
+    ('password', 'password'),
 )
 
 # The attribute request of the Linux file-attribute interface (encoded with the
@@ -164,32 +174,44 @@ CONNECTION_OPTIONS = (
 FS_IOC_GETFLAGS = 0x80006601 | (struct.calcsize('l') << 16)
 FS_IMMUTABLE_FL = 0x10
 
-# Larger than any configuration vorn_sql writes; a larger file differs anyway.
+# Larger than any configuration vorn_set writes; a larger file differs anyway.
 READ_LIMIT = 65536
 
 
-def vorn_sql_call(module, vorn_sql, path):
-    """The argument vector and the answers that make vorn_sql write PATH."""
+def vorn_set_call(module, vorn_set, path):
+    """The argument vector and the standard input that make vorn_set write PATH:
+    the values given as lines NAME=VALUE, the others left out or, with
+    accept_defaults, vorn_sql's defaults."""
     p = module.params
-    argv = [vorn_sql, '--secret=' + path, '--encrypt-flag=' + ('yes' if p['encrypt'] else 'no')]
-    answers = ['y']  # the update question
-    for name, option in CONNECTION_OPTIONS:
-        if p[name] is None:
-            answers.append('y' if p['accept_defaults'] else 'n')
-        else:
-            argv.append(option + str(p[name]))
-    return argv, '\n'.join(answers) + '\n'
+    argv = [vorn_set, '--secret=' + path, '--encrypt-flag=' + ('yes' if p['encrypt'] else 'no')]
+    if p['accept_defaults']:
+        argv.append('--accept-defaults')
+    lines = ['%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None]
+    return argv, ''.join(lines)
 
 
-def write_with_vorn_sql(module, vorn_sql, path):
-    argv, answers = vorn_sql_call(module, vorn_sql, path)
-    rc, out, err = run_program(module, argv, data=answers)
-    return rc, failure_text(out, err)
+def write_with_vorn_set(module, vorn_set, path):
+    """vorn_set's status and, when it failed, its message, named after it (its
+    own refusals already are, the messages it shares with vorn_sql are not)."""
+    argv, lines = vorn_set_call(module, vorn_set, path)
+    rc, out, err = run_program(module, argv, data=lines)
+    message = failure_text(out, err)
+    return rc, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
+
+
+def line_break_in(module):
+    """The first text value that holds a line break, which no line of the file
+    can: it would end the value's line on vorn_set's input."""
+    for option in ('hostname', 'dbname', 'username', 'password'):
+        value = module.params[option]
+        if value is not None and '\n' in value:
+            return option
+    return None
 
 
 def read_regular(path):
     """The bytes and mode of PATH when it is a regular file, else (None, None).
-    A symbolic link counts as no file: vorn_sql replaces the link itself."""
+    A symbolic link counts as no file: vorn_set replaces the link itself."""
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW)
     except OSError as e:
@@ -250,15 +272,15 @@ ARGUMENT_SPEC = dict(
 )
 
 
-def trial_write(module, vorn_sql, vorn_show, result):
-    """The bytes that vorn_sql writes for these values and vorn_show's text of
+def trial_write(module, vorn_set, vorn_show, result):
+    """The bytes that vorn_set writes for these values and vorn_show's text of
     them, written in a private folder (mode 0700) that goes with them."""
     work = tempfile.mkdtemp(prefix='vorn_config.')
     try:
         candidate = os.path.join(work, 'config')
-        rc, message = write_with_vorn_sql(module, vorn_sql, candidate)
+        rc, message = write_with_vorn_set(module, vorn_set, candidate)
         if rc != 0 or not os.path.isfile(candidate):
-            module.fail_json(msg='vorn_sql: %s' % message, rc=rc, **result)
+            module.fail_json(msg=message, rc=rc, **result)
         with open(candidate, 'rb') as f:
             new = f.read()
         rc, new_text, message = show(module, vorn_show, candidate)
@@ -280,16 +302,16 @@ def text_diff(module, vorn_show, path, had_file, new_text):
     return dict(before=before, after=new_text, before_header=path, after_header=path)
 
 
-def decide(module, vorn_sql, vorn_show):
+def decide(module, vorn_set, vorn_show):
     """What the task has to do, found without touching the file: the result to
-    report (whether vorn_sql rewrites the file, whether the lock changes), the
+    report (whether vorn_set rewrites the file, whether the lock changes), the
     bytes to write and the lock found."""
     p = module.params
     result = dict(changed=False, path=p['path'], rewritten=False, encrypted=p['encrypt'])
     old, mode = read_regular(p['path'])
     was_locked = old is not None and is_locked(p['path'])
     want_locked = was_locked if p['lock'] is None else p['lock']
-    new, new_text = trial_write(module, vorn_sql, vorn_show, result)
+    new, new_text = trial_write(module, vorn_set, vorn_show, result)
     rewrite = old != new or mode != 0o444
     result.update(rewritten=rewrite, locked=want_locked,
                   changed=rewrite or want_locked != was_locked)
@@ -299,11 +321,10 @@ def decide(module, vorn_sql, vorn_show):
 
 
 def fail_write(module, plan, rc, message):
-    """Fails the task after vorn_sql refused to write: the old file is still
+    """Fails the task after vorn_set refused to write: the old file is still
     there, so it gets its lock back."""
     result = plan['result']
     result.update(changed=False, rewritten=False, locked=plan['was_locked'])
-    message = 'vorn_sql: %s' % message
     relock = plan['was_locked'] and set_lock(module, module.params['path'], True)
     if relock:
         result.update(changed=True, locked=False)
@@ -311,30 +332,30 @@ def fail_write(module, plan, rc, message):
     module.fail_json(msg=message, rc=rc, **result)
 
 
-def rewrite(module, vorn_sql, vorn_show, plan):
-    """Replaces the file with vorn_sql, unlocking it first when locked, and
+def rewrite(module, vorn_set, vorn_show, plan):
+    """Replaces the file with vorn_set, unlocking it first when locked, and
     checks that it holds the bytes of the trial run and passes vorn_show."""
     path, result = module.params['path'], plan['result']
     if plan['was_locked']:
         message = set_lock(module, path, False)
         if message:
             module.fail_json(msg='quordex_helper: %s' % message, **result)
-    rc, message = write_with_vorn_sql(module, vorn_sql, path)
+    rc, message = write_with_vorn_set(module, vorn_set, path)
     if rc != 0:
         fail_write(module, plan, rc, message)
     if read_regular(path)[0] != plan['new']:
-        module.fail_json(msg='%s: vorn_sql wrote other bytes than in the trial run' % path, **result)
+        module.fail_json(msg='%s: vorn_set wrote other bytes than in the trial run' % path, **result)
     rc, text, message = show(module, vorn_show, path)
     if rc != 0:
         module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
 
 
-def carry_out(module, vorn_sql, vorn_show, plan):
+def carry_out(module, vorn_set, vorn_show, plan):
     """Does what decide() found: the rewrite, then the lock as wanted."""
     was_locked = plan['was_locked']
     if plan['result']['rewritten']:
-        rewrite(module, vorn_sql, vorn_show, plan)
-        was_locked = False  # vorn_sql's new file has no attributes
+        rewrite(module, vorn_set, vorn_show, plan)
+        was_locked = False  # vorn_set's new file has no attributes
     if plan['want_locked'] != was_locked:
         message = set_lock(module, module.params['path'], plan['want_locked'])
         if message:
@@ -346,11 +367,14 @@ def main():
     path = module.params['path']
     if not os.path.isabs(path):
         module.fail_json(msg='path must be absolute: %s' % path)
-    vorn_sql = find_program(module, 'vorn_sql')
+    option = line_break_in(module)
+    if option is not None:
+        module.fail_json(msg='%s: a value cannot hold a line break' % option)
+    vorn_set = find_program(module, 'vorn_set')
     vorn_show = find_program(module, 'vorn_show')
-    plan = decide(module, vorn_sql, vorn_show)
+    plan = decide(module, vorn_set, vorn_show)
     if plan['result']['changed'] and not module.check_mode:
-        carry_out(module, vorn_sql, vorn_show, plan)
+        carry_out(module, vorn_set, vorn_show, plan)
     module.exit_json(**plan['result'])
 
 

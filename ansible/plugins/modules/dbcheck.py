@@ -33,6 +33,7 @@ options:
     type: int
 extends_documentation_fragment:
   - vorn.admin.programs
+  - vorn.admin.programs.configuration
   - ansible.builtin.action_common_attributes
 attributes:
   check_mode:

@@ -5,7 +5,7 @@
 #   check_man.sh render PAGE VERSION
 #       man -l displays it without a groff warning, with every heading of the
 #       page (its .SH lines) and "vorn VERSION" in its footer.
-#   check_man.sh messages NAME PAGE PROGRAM [EMULATOR]
+#   check_man.sh messages NAME PAGE PROGRAM
 #       Each message of NAME's table below is both what PROGRAM prints in that
 #       situation, with that status, and a text of PAGE ({word}: a variable
 #       part, shown in the page as the word). Every program has a table.
@@ -55,13 +55,13 @@ render)
 
 messages)
   need mandoc
-  name=$1 page=$2 program=$(realpath "$3") emulator=${4:-}
+  name=$1 page=$2 program=$(realpath "$3")
   dir=$(mktemp -d) || exit 1
   trap 'rm -rf "$dir"' EXIT
   cd "$dir" || exit 1
   # The page as plain text on endless lines, runs of blanks squeezed.
   text=$(mandoc -Tascii -O width=1000 "$page" | sed 's/.\x08//g' | tr -s ' \t')
-  P() { $emulator "$program" "$@"; }
+  P() { "$program" "$@"; }
   failed=0 checked=0
   # expect STATUS TEMPLATE COMMAND...: COMMAND ends with STATUS and prints TEMPLATE.
   expect() {
@@ -110,7 +110,7 @@ messages)
     expect 1 '-H must not contain a line break' P -H $'a\nb'
     expect 1 '-e requires an acceptable argument' P -e YES
     expect 1 '-P requires an argument' P -P 3305
-    expect 1 'Cannot determine home directory' env HOME=relative $emulator "$program" -H h
+    expect 1 'Cannot determine home directory' env HOME=relative "$program" -H h
     expect 1 'HOSTNAME value is too long' yes_to P -H "$long" -s "$dir/long"
     expect 1 'Failed to create "{file}" ({error})' yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/busy"
     expect 1 'Failed to write new secret: {error}' yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/folder"
@@ -124,7 +124,7 @@ messages)
   quordex_helper)
     # Run under the name "quordex_helper", which its usage line shows.
     ln -s "$program" quordex_helper
-    Q() { PATH="$dir:$PATH" "${prefix[@]}" $emulator quordex_helper "$@"; }
+    Q() { PATH="$dir:$PATH" "${prefix[@]}" quordex_helper "$@"; }
     prefix=()
     touch locked
     expect 1 'Usage: quordex_helper <path> <1|0>' Q "$dir/locked"
@@ -154,7 +154,7 @@ messages)
     expect 1 '{file}:{line}: not an option line (a double quote, a space and a key)' P odd
     expect 1 '{file}:{line}: {key} line missing' P long
     expect 1 '{file}:{line}: {key} line longer than 79 characters ({n})' P long
-    expect 2 'Cannot determine home directory' env -u HOME $emulator "$program"
+    expect 2 'Cannot determine home directory' env -u HOME "$program"
     expect 2 'Cannot open "{file}": {error}' P missing
     expect 2 'Cannot read "{file}": not a regular file' P fifo
     expect 2 'Cannot read "{file}": larger than 4096 bytes' P big

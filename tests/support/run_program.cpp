@@ -15,24 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
-#ifndef VORN_EMULATOR
-#define VORN_EMULATOR ""
-#endif
 #ifndef VORN_TEST_SCRATCH
 #define VORN_TEST_SCRATCH "/tmp"
 #endif
 
 namespace testsupport {
-
-std::vector<std::string> emulatorCommand() {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(VORN_EMULATOR)};
-  std::string w;
-  while (in >> w) words.push_back(w);
-  return words;
-}
 
 namespace {
 
@@ -59,23 +47,10 @@ RunResult runProgram(const std::string& path, const RunOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 
   std::vector<std::string> words = options.prefix;
-  std::vector<std::string> emu = emulatorCommand();
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
-  if (!emu.empty()) {
-    words.insert(words.end(), emu.begin(), emu.end());
-    // The emulator's own environment would load the library into the emulator.
-    if (!options.preload.empty()) {
-      words.push_back("-E");
-      words.push_back("LD_PRELOAD=" + options.preload);
-    }
-    words.push_back("-0");
-    words.push_back(argv0);
-    words.push_back(path);
-  } else if (!options.prefix.empty()) {
-    words.push_back(path);
-  }
-  // Natively and without a prefix, argv[0] is chosen freely; otherwise the
-  // program name in the vector is the command's own.
+  if (!options.prefix.empty()) words.push_back(path);
+  // Without a prefix, argv[0] is chosen freely; otherwise the program name in
+  // the vector is the command's own.
   bool direct = words.empty();
   std::vector<std::string> argvs;
   if (direct) {
@@ -88,7 +63,7 @@ RunResult runProgram(const std::string& path, const RunOptions& options) {
   for (std::string& a : argvs) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> envs = options.env;
-  if (emu.empty() && !options.preload.empty()) envs.push_back("LD_PRELOAD=" + options.preload);
+  if (!options.preload.empty()) envs.push_back("LD_PRELOAD=" + options.preload);
   std::vector<char*> envp;
   for (std::string& e : envs) envp.push_back(e.data());
   envp.push_back(nullptr);

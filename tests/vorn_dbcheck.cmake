@@ -2,8 +2,6 @@
 if(NOT TARGET vorn_dbcheck)
   return()
 endif()
-add_library(vorn_mariadb_server STATIC support/mariadb_server.cpp)
-target_link_libraries(vorn_mariadb_server PUBLIC vorn_test_support)
 vorn_gtest(vorn_dbcheck_tests
   SOURCES vorn_dbcheck_test.cpp
   LIBS vorn_mariadb_server

@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
   testsupport::MariadbServer server;
   if (!testsupport::startMariadb(&server, &why) ||
       !testsupport::runSql(server,
-                           "CREATE DATABASE quordexDB; CREATE DATABASE otherDB; CREATE USER vorn IDENTIFIED BY '" + password +
-                               "'; GRANT ALL ON quordexDB.* TO vorn; GRANT ALL ON otherDB.* TO vorn;",
+                           "CREATE DATABASE quordexDB; CREATE DATABASE otherDB; CREATE USER vorn IDENTIFIED BY '" +
+                               password + "'; GRANT ALL ON quordexDB.* TO vorn; GRANT ALL ON otherDB.* TO vorn;",
                            &why)) {
     std::fprintf(stderr, "with_mariadb: %s\n", why.c_str());
     testsupport::stopMariadb(&server);

@@ -20,6 +20,12 @@ if(VORN_SANITIZE OR VORN_FUZZ)
   set(VORN_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all)
   add_compile_options(${VORN_SANITIZER_FLAGS} -fno-omit-frame-pointer)
   add_link_options(${VORN_SANITIZER_FLAGS})
+  # clang's -fsanitize=function (part of "undefined" for C++) calls into the C++
+  # part of its runtime, which the C driver that links the deliverables leaves
+  # out unless told to link it.
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_link_options(-fsanitize-link-c++-runtime)
+  endif()
   add_compile_definitions(VORN_SANITIZER_BUILD=1)
   if(VORN_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)

@@ -2,7 +2,7 @@
 # Builds and checks the Debian packages of a build folder.
 #   check_deb.sh build CPACK_CONFIG FOLDER
 #       Runs CPack; FOLDER then holds exactly one vorn-admin .deb.
-#   check_deb.sh contents FOLDER COMPONENT VERSION EMULATOR ENTRY...
+#   check_deb.sh contents FOLDER COMPONENT VERSION ENTRY...
 #       The package of the install component COMPONENT (admin: vorn-admin, else
 #       vorn-admin-COMPONENT): control fields (the architecture is the one of
 #       the packaged programs, the dependencies those dpkg-shlibdeps finds), the
@@ -39,9 +39,9 @@ build)
   ;;
 
 contents)
-  # contents FOLDER COMPONENT VERSION EMULATOR COMPONENT:DIR:PROGRAM:SECTION...
-  folder=$1 component=$2 version=$3 emulator=$4
-  shift 4
+  # contents FOLDER COMPONENT VERSION COMPONENT:DIR:PROGRAM:SECTION...
+  folder=$1 component=$2 version=$3
+  shift 3
   package=vorn-admin
   [ "$component" = admin ] || package=vorn-admin-$component
   one_deb "$folder" "$package"
@@ -90,18 +90,18 @@ $(diff <(echo "$want") <(echo "$got"))"
   [ "$(field Priority)" = optional ] || fail "Priority '$(field Priority)'"
   [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer '$(field Maintainer)'"
   [ "$(field Description | wc -l)" -gt 2 ] || fail "no long description"
-  # dpkg-shlibdeps names libc6 with a minimum version (the multilib libc6-i386
-  # would be wrong, as no i386 host has it), and libmariadb3 for vorn_dbcheck.
+  # dpkg-shlibdeps names libc6 with a minimum version, and libmariadb3 for
+  # vorn_dbcheck, from the libraries of the build's own architecture.
   deps=$(field Depends | tr ',' '\n' | sed 's/^ *//' | LC_ALL=C sort | tr '\n' ' ')
   want_deps='^libc6 \(>= [0-9.]+\) $'
   [ "$component" = dbcheck ] && want_deps='^libc6 \(>= [0-9.]+\) libmariadb3 \(>= [0-9.:]+\) $'
   [[ $deps =~ $want_deps ]] || fail "Depends '$(field Depends)'"
 
-  # The installed programs start (through the emulator on a cross build) and
-  # name themselves in their help; the installed man pages display.
+  # The installed programs start and name themselves in their help; the
+  # installed man pages display.
   for p in "${programs[@]}"; do
     name=${p##*/}
-    help=$($emulator "$root/$p" --help 2>&1)
+    help=$("$root/$p" --help 2>&1)
     [[ $help == *"$name"* ]] || fail "installed $name --help printed '$help'"
   done
   if command -v man >/dev/null; then

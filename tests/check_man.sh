@@ -5,7 +5,7 @@
 #   check_man.sh render PAGE VERSION
 #       man -l displays it without a groff warning, with every heading of the
 #       page (its .SH lines) and "vorn VERSION" in its footer.
-#   check_man.sh messages NAME PAGE PROGRAM [EMULATOR]
+#   check_man.sh messages NAME PAGE PROGRAM
 #       Each message of NAME's table below is both what PROGRAM prints in that
 #       situation, with that status, and a text of PAGE ({word}: a variable
 #       part, shown in the page as the word). Every program has a table.
@@ -55,7 +55,7 @@ render)
 
 messages)
   need mandoc
-  name=$1 page=$2 program=$(realpath "$3") emulator=${4:-}
+  name=$1 page=$2 program=$(realpath "$3")
   support=$(cd "$(dirname "$0")" && pwd)/support
   dir=$(mktemp -d) || exit 1
   fakes=()
@@ -63,7 +63,7 @@ messages)
   cd "$dir" || exit 1
   # The page as plain text on endless lines, runs of blanks squeezed.
   text=$(mandoc -Tascii -O width=1000 "$page" | sed 's/.\x08//g' | tr -s ' \t')
-  P() { $emulator "$program" "$@"; }
+  P() { "$program" "$@"; }
   failed=0 checked=0
   # expect STATUS TEMPLATE COMMAND...: COMMAND ends with STATUS and prints TEMPLATE.
   expect() {
@@ -112,7 +112,7 @@ messages)
     expect 1 '-H must not contain a line break' P -H $'a\nb'
     expect 1 '-e requires an acceptable argument' P -e YES
     expect 1 '-P requires an argument' P -P 3305
-    expect 1 'Cannot determine home directory' env HOME=relative $emulator "$program" -H h
+    expect 1 'Cannot determine home directory' env HOME=relative "$program" -H h
     expect 1 'HOSTNAME value is too long' yes_to P -H "$long" -s "$dir/long"
     expect 1 'Refusing to replace "{file}": it is {kind}, not a configuration file' \
       yes_to P -H h -P 3306 -d d -u u -p p -s "$dir/fifo"
@@ -128,7 +128,7 @@ messages)
   quordex_helper)
     # Run under the name "quordex_helper", which its usage line shows.
     ln -s "$program" quordex_helper
-    Q() { PATH="$dir:$PATH" "${prefix[@]}" $emulator quordex_helper "$@"; }
+    Q() { PATH="$dir:$PATH" "${prefix[@]}" quordex_helper "$@"; }
     prefix=()
     touch locked
     expect 1 'Usage: quordex_helper <path> <1|0>' Q "$dir/locked"
@@ -162,7 +162,7 @@ messages)
     expect 1 '{file}:1: the first line is not AUTH_KEY' P -k testkey "$fixtures/late.encrypted"
     expect 1 '{file}:{line}: {key} line missing' P long
     expect 1 '{file}:{line}: {key} line longer than 79 characters ({n})' P long
-    expect 2 'Cannot determine home directory' env -u HOME $emulator "$program"
+    expect 2 'Cannot determine home directory' env -u HOME "$program"
     expect 2 'Cannot open "{file}": {error}' P missing
     expect 2 'Cannot read "{file}": not a regular file' P fifo
     expect 2 'Cannot read "{file}": larger than 4096 bytes' P big
@@ -190,7 +190,7 @@ messages)
     ;;
   vorn_set)
     touch busy~
-    S() { printf "$1" | $emulator "$program" "${@:2}"; }
+    S() { printf "$1" | "$program" "${@:2}"; }
     expect 2 'vorn_set: line {n}: no "=" (NAME=VALUE expected)' S 'hostname\n' -s new
     expect 2 'vorn_set: line {n}: unknown name "{name}" (hostname, portno, dbname, username or password)' S 'host=h' -s new
     expect 2 'vorn_set: line {n}: {name} given twice (first on line {m})' S 'dbname=a\ndbname=b' -s new
@@ -209,7 +209,7 @@ messages)
     expect 2 'vorn_set: -{x} given twice' S '' -s a -s b
     expect 2 'vorn_set: unexpected argument "{word}"; the values come on standard input' S '' -s new extra
     expect 2 'unknown option -- {x}' S '' --bogus
-    expect 1 'Cannot determine home directory' env HOME=relative $emulator "$program"
+    expect 1 'Cannot determine home directory' env HOME=relative "$program"
     expect 1 'Refusing to replace "{path}": it is {kind}, not a configuration file' S '' -s fifo
     expect 1 'Failed to create "{path}" ({error})' S '' -s busy
     expect 1 'Failed to write new secret: {error}' S '' -s "$dir"

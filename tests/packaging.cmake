@@ -19,7 +19,7 @@ foreach(program IN LISTS VORN_PROGRAM_LIST)
   add_test(NAME man.${program}.${section}.lint COMMAND ${VORN_CHECK_MAN} lint ${page})
   add_test(NAME man.${program}.${section}.displays COMMAND ${VORN_CHECK_MAN} render ${page} ${PROJECT_VERSION})
   add_test(NAME man.${program}.messages
-           COMMAND ${VORN_CHECK_MAN} messages ${program} ${page} $<TARGET_FILE:${program}> "${VORN_EMULATOR_STRING}")
+           COMMAND ${VORN_CHECK_MAN} messages ${program} ${page} $<TARGET_FILE:${program}>)
   add_test(NAME completion.${program}
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${folder}/${program}.bash ${program})
   list(APPEND vorn_doc_tests man.${program}.${section}.lint man.${program}.${section}.displays
@@ -42,7 +42,7 @@ list(REMOVE_DUPLICATES vorn_components)
 foreach(component IN LISTS vorn_components)
   add_test(NAME package.${component}.contents
            COMMAND ${VORN_CHECK_DEB} contents ${VORN_PACKAGES} ${component} ${PROJECT_VERSION}
-                   "${VORN_EMULATOR_STRING}" ${vorn_package_programs})
+                   ${vorn_package_programs})
   add_test(NAME package.${component}.completion_loads
            COMMAND ${VORN_CHECK_DEB} completion ${VORN_PACKAGES} ${component} ${vorn_package_programs})
   list(APPEND vorn_package_tests package.${component}.contents package.${component}.completion_loads)

@@ -134,8 +134,7 @@ class VornSetTerminal : public VornSet {
       dup2(slave_, 0);
       dup2(slave_, 1);
       dup2(err_[1], 2);
-      std::vector<std::string> words = testsupport::emulatorCommand();
-      words.push_back(program);
+      std::vector<std::string> words = {program};
       words.insert(words.end(), args.begin(), args.end());
       std::vector<char*> argv;
       for (std::string& w : words) argv.push_back(w.data());

@@ -1,7 +1,7 @@
 #!/bin/busybox sh
-# The guest's first process, from the initramfs: loads the virtio disk and ext4
-# modules in their dependency order, mounts the test disk and makes it the
-# root, where guest/run.sh goes on. On any failure it says why and ends, which
+# The guest's first process, from the initramfs: loads the virtio disk, ext4
+# and virtio network modules in their dependency order, mounts the test disk
+# and makes it the root, where /guest/run.sh goes on. On any failure it says why and ends, which
 # makes the kernel panic and qemu stop (panic=-1 and -no-reboot).
 bb=/bin/busybox
 fail() {

@@ -24,7 +24,7 @@ double now() {
   return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// Starts a host program (never through the emulator: the server is native),
+// Starts a program found on PATH,
 // input from in, both outputs to log; SIGKILL reaches it when the test dies.
 pid_t spawn(std::vector<std::string> args, const std::string& in, const std::string& log) {
   pid_t parent = getpid(), pid = fork();

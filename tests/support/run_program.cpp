@@ -15,24 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
-#ifndef VORN_EMULATOR
-#define VORN_EMULATOR ""
-#endif
 #ifndef VORN_TEST_SCRATCH
 #define VORN_TEST_SCRATCH "/tmp"
 #endif
 
 namespace testsupport {
-
-std::vector<std::string> emulatorCommand() {
-  std::vector<std::string> words;
-  std::istringstream in{std::string(VORN_EMULATOR)};
-  std::string w;
-  while (in >> w) words.push_back(w);
-  return words;
-}
 
 namespace {
 
@@ -63,7 +51,6 @@ struct Command {
 Command commandFor(const std::string& path, const RunOptions& options) {
   Command c;
   std::vector<std::string> words = options.prefix;
-  std::vector<std::string> emu = emulatorCommand();
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
   if (!emu.empty()) {
     words.insert(words.end(), emu.begin(), emu.end());
@@ -79,7 +66,7 @@ Command commandFor(const std::string& path, const RunOptions& options) {
   c.argv = c.direct ? std::vector<std::string>{argv0} : words;
   c.argv.insert(c.argv.end(), options.args.begin(), options.args.end());
   c.env = options.env;
-  if (emu.empty() && !options.preload.empty()) c.env.push_back("LD_PRELOAD=" + options.preload);
+  if (!options.preload.empty()) c.env.push_back("LD_PRELOAD=" + options.preload);
   c.file = c.direct ? path : words[0];
   return c;
 }

@@ -1,7 +1,6 @@
 // Starts a program of this build tree as a child process with a chosen argument
 // vector, environment and standard input, and collects what it printed and how it
-// ended. On a cross build the program is started through the user-mode emulator
-// that CMake names, so the same tests run the native and the 32-bit programs.
+// ended.
 #pragma once
 
 #include <string>
@@ -18,8 +17,7 @@ struct RunOptions {
   std::string argv0{};                // invocation name; the program's path when empty
   std::string cwd{};                  // working directory; unchanged when empty
   std::vector<std::string> prefix{};  // commands put before the program (setpriv ...)
-  std::string preload{};              // a library preloaded into the program itself
-                                      // (LD_PRELOAD; for the guest under the emulator)
+  std::string preload{};              // a library preloaded into the program (LD_PRELOAD)
   int timeout_seconds = 60;
 };
 
@@ -32,9 +30,6 @@ struct RunResult {
 };
 
 RunResult runProgram(const std::string& path, const RunOptions& options);
-
-// The emulator command line (may be empty) that starts the tree's programs.
-std::vector<std::string> emulatorCommand();
 
 // A fresh, empty directory under the build tree's scratch folder.
 std::string makeTempDir(const std::string& name);

@@ -34,10 +34,10 @@ bool takeLine(char* line, size_t len, size_t number, SetValues* values, char rea
   if (i == kConnectionLineCount) {
     // The name goes into a message for a terminal: no byte of it may steer one.
     char shown[33];
-    size_t n = name_len < sizeof shown - 1 ? name_len : sizeof shown - 1;
-    for (size_t k = 0; k < n; k++) {
-      unsigned char b = static_cast<unsigned char>(line[k]);
-      shown[k] = b < 0x20 || b >= 0x7f ? '?' : line[k];
+    size_t n = 0;
+    for (; n < name_len && n < sizeof shown - 1; n++) {
+      unsigned char b = static_cast<unsigned char>(line[n]);
+      shown[n] = b < 0x20 || b >= 0x7f ? '?' : line[n];
     }
     shown[n] = '\0';
     formatText(reason, kReasonSize, "unknown name \"%s\" (hostname, portno, dbname, username or password)", shown);

@@ -52,16 +52,9 @@ Command commandFor(const std::string& path, const RunOptions& options) {
   Command c;
   std::vector<std::string> words = options.prefix;
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
-  if (!emu.empty()) {
-    words.insert(words.end(), emu.begin(), emu.end());
-    // The emulator's own environment would load the library into the emulator.
-    if (!options.preload.empty()) words.insert(words.end(), {"-E", "LD_PRELOAD=" + options.preload});
-    words.insert(words.end(), {"-0", argv0, path});
-  } else if (!options.prefix.empty()) {
-    words.push_back(path);
-  }
-  // Natively and without a prefix, argv[0] is chosen freely; otherwise the
-  // program name in the vector is the command's own.
+  if (!options.prefix.empty()) words.push_back(path);
+  // Without a prefix, argv[0] is chosen freely; otherwise the program name in
+  // the vector is the command's own.
   c.direct = words.empty();
   c.argv = c.direct ? std::vector<std::string>{argv0} : words;
   c.argv.insert(c.argv.end(), options.args.begin(), options.args.end());

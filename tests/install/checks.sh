@@ -56,6 +56,15 @@ write() {
   printf y | vorn_sql -H "$host" -P "$port" -d "$db" -u vorn -p "$password" -s "$file" "$@"
 }
 
+# set_write FILE [OPTION...]: vorn_set writes FILE for the test's server, the
+# values on its standard input.
+set_write() {
+  file=$1
+  shift
+  printf 'hostname=%s\nportno=%s\ndbname=quordexDB\nusername=vorn\npassword=%s\n' "$host" "$port" "$password" |
+    vorn_set -s "$file" "$@"
+}
+
 as_root() {
   # Every installed program of the list starts from its installed path: it is
   # there and names itself when asked for help (the dynamic loader, missing
@@ -86,8 +95,13 @@ as_root() {
     'printf y | vorn_sql -H "$1" -P "$2" -d quordexDB -u vorn -p wrong -s "$3"' _ "$host" "$port" "$work/wrong.conf"
   step "vorn_dbcheck reports a wrong password" 1 "*: cannot connect to * error 1045: *" \
     vorn_dbcheck -t 20 "$work/wrong.conf"
-  # vorn_set: its steps go here (it writes the file that vorn_sql writes, from
-  # NAME=VALUE lines on standard input; vorn_show reads it back).
+  step "vorn_set writes the plain file from standard input" 0 "" set_write "$work/set.conf"
+  have "vorn_set wrote vorn_sql's bytes" cmp "$work/set.conf" "$plain"
+  step "vorn_set writes the encrypted file" 0 "" set_write "$work/set.enc" -e yes
+  step "vorn_show decrypts vorn_set's file to the plain file" 0 "" vorn_show --reveal "$work/set.enc"
+  have "the decrypted file is the plain one" cmp "$out" "$plain"
+  step "vorn_dbcheck connects with vorn_set's encrypted file" 0 "" vorn_dbcheck -t 20 "$work/set.enc"
+  have "vorn_dbcheck names the server it reached" connected
 
   # The immutable attribute on the system's own file system: the lock keeps
   # every other attribute (nodump here) and stops vorn_sql until it is undone.
@@ -112,6 +126,8 @@ as_user() {
   step "vorn_sql writes ~/.vorn_sql encrypted" 0 "" sh -c 'printf y | vorn_sql -H "$1" -P "$2" -d quordexDB -u vorn -p "$3" -e yes' \
     _ "$host" "$port" "$password"
   step "vorn_show checks it" 0 "" vorn_show -q
+  step "vorn_set replaces ~/.vorn_sql" 0 "" set_write "$conf" -e yes
+  step "vorn_show checks vorn_set's file" 0 "" vorn_show -q
   step "vorn_dbcheck connects with it" 0 "" vorn_dbcheck -t 20
   have "vorn_dbcheck names the server it reached" connected
   step "quordex_helper cannot lock it without the privilege" 1 \

@@ -7,7 +7,9 @@
 # While the plays run, a sampler reads every process's command line and
 # environment, and each program logs its own: no secret may show in either.
 # Exits 77 (skipped) with the reason when something it needs is missing.
-import json, os, shlex, shutil, subprocess, sys, threading, time
+import json, os, shlex, shutil, subprocess, sys, time
+
+import sampler as sampling
 
 part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv[4:])}
@@ -136,51 +138,18 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys
             check(('i' in attrs) == (h in want_locked), '%s: %s lock %r' % (name, h, attrs))
 
 
-def sample(stop, seen):
-    """Reads every process's command line over and over until STOP is set, and its environment
-    whenever the command line is new (an exec): counts samples and processes, keeps each sighting
-    of a secret (masked), and counts the new command lines of the programs, under NAME those
-    that run the program itself, under bin/NAME those that run its entry in the bin folder."""
-    own = {p.encode(): n for n, p in programs.items()}
-    own.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
-    while not stop.is_set():
-        seen['samples'] += 1
-        for pid in filter(str.isdigit, os.listdir('/proc')):
-            cmdline = environ = b''
-            try:
-                cmdline = read_proc(pid, '/cmdline')
-                if seen['pids'].get(pid) != cmdline:
-                    seen['pids'][pid], seen['images'] = cmdline, seen['images'] + 1
-                    for name in {own[a] for a in cmdline.split(b'\0', 2)[:2] if a in own}:
-                        seen['programs'][name] = seen['programs'].get(name, 0) + 1
-                    environ = read_proc(pid, '/environ')
-            except OSError:  # ended, or not ours to read
-                pass
-            if any(x in cmdline or x in environ for x in SECRETS):
-                where = sighting(pid, cmdline, environ)
-                seen['sightings'][where] = seen['sightings'].get(where, 0) + 1
+def program_label(words):
+    """Counts the command lines that run a program under NAME, those that run its entry
+    in the bin folder under bin/NAME."""
+    for w in words:
+        if w in own_programs:
+            return own_programs[w]
+    return None
 
 
-def read_proc(pid, what):
-    fd = os.open('/proc/' + pid + what, os.O_RDONLY)
-    try:
-        return os.read(fd, 1 << 20)
-    finally:
-        os.close(fd)
-
-
-def sighting(pid, cmdline, environ):
-    """Where a secret showed: the command line with the secrets masked, and the names only of
-    the environment variables that hold one."""
-    for x in SECRETS:
-        cmdline = cmdline.replace(x, b'<secret>')
-    names = [e.partition(b'=')[0] for e in environ.split(b'\0') if any(x in e for x in SECRETS)]
-    return 'process %s: %r, environment %r' % (pid, cmdline[:200], names)
-
-
-seen, stop = dict(samples=0, pids={}, images=0, sightings={}, programs={}), threading.Event()
-sampler = threading.Thread(target=sample, args=(stop, seen), daemon=True)
-sampler.start()
+own_programs = {p.encode(): n for n, p in programs.items()}
+own_programs.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
+sampler = sampling.Sampler(SECRETS, program_label).start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
@@ -254,15 +223,14 @@ else:
     play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
-stop.set()
-sampler.join()
+seen = sampler.stop()
 runs = {}
 for log in os.listdir(root + '/log'):
     with open(root + '/log/' + log, 'rb') as f:
         check(not any(x in f.read() for x in SECRETS), 'a secret in the arguments or environment: ' + log)
     runs[log.partition('.')[0]] = runs.get(log.partition('.')[0], 0) + 1
 print('runs logged: %s\nsampled %d times: %d processes, %d command lines, of the programs: %s' % (
-    runs, seen['samples'], len(seen['pids']), seen['images'], seen['programs']))
+    runs, seen['samples'], seen['processes'], seen['command_lines'], seen['programs']))
 check(not seen['sightings'], '%d processes showed a secret (%d samples), the first: %s' % (
     len(seen['sightings']), sum(seen['sightings'].values()), list(seen['sightings'])[:4]))
 for n in ('vorn_set', 'vorn_show', 'vorn_keyfile'):  # seen at work, or the checks above prove nothing

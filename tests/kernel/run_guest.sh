@@ -25,11 +25,9 @@ fail() {
   echo "kernel guest: $*" >&2
   exit 1
 }
-for tool in qemu-system-i386 socat cpio dpkg-deb mke2fs debugfs timeout; do
-  command -v "$tool" >/dev/null || fail "$tool not found (bash scripts/setup installs it)"
-done
-firmware=/usr/share/qemu/qboot.rom
-[ -r "$firmware" ] || fail "$firmware not found (qemu-system-data; bash scripts/setup installs it)"
+# shellcheck source=guest.sh
+. "$here/guest.sh"
+guest_tools
 debs=()
 for p in vorn-admin vorn-admin-dbcheck; do
   found=("$packages/${p}"_*_i386.deb)
@@ -46,86 +44,21 @@ system=$(root installed i386-host "${debs[@]}" 2>"$work/install.log") ||
   { cat "$work/install.log"; fail "cannot install the packages in the i386 host root"; }
 echo "kernel guest: system with the packages ready after $((SECONDS - start)) s"
 
-# --- Kernel and busybox: fetched once, kept in the work dir. -----------------
-cache=$work/debs
-mkdir -p "$cache"
-fetch() {  # package names, fetched in one go by the host root's apt
-  local pkg missing=() host inside=/var/tmp/vorn-download
-  for pkg in "$@"; do
-    compgen -G "$cache/${pkg}_*_i386.deb" >/dev/null || missing+=("$pkg")
-  done
-  [ ${#missing[@]} -gt 0 ] || return 0
-  host=$(root make i386-host) || fail "cannot make the i386 host root"
-  rm -rf "${host:?}$inside"
-  mkdir -p "$host$inside"
-  # Lists older than the archive name versions it no longer has: refresh and retry.
-  # shellcheck disable=SC2016
-  get='cd "$1" && shift && apt-get -o APT::Sandbox::User=root -q download "$@"'
-  root run i386-host sh -c "$get" _ "$inside" "${missing[@]}" >/dev/null ||
-    root run i386-host sh -c "apt-get -qq update && $get" _ "$inside" "${missing[@]}" >/dev/null ||
-    fail "cannot download ${missing[*]}"
-  mv "$host$inside"/*.deb "$cache/"
-  rm -rf "${host:?}$inside"
+# --- Kernel, initramfs and the disk: the system, the checks. -----------------
+guest_kernel "$work"
+guest_files() {
+  local image=$1
+  mkdir -p "$image/var/tmp/vorn-checks/work"
+  cp "$checks" "$image/guest/checks.sh"
+  cp "$programs" "$image/guest/programs"
+  # The server's password reaches the guest as the checks' standard input; it is
+  # removed from the disk after the run.
+  (umask 077 && printf '%s\n' "$password" >"$image/guest/password")
+  echo "$port" >"$image/guest/server-port"
 }
-deb() { compgen -G "$cache/${1}_*_i386.deb" | sort -V | tail -n 1; }
-fetch linux-image-686 busybox-static
-# The metapackage names the kernel package of the day.
-kpkg=$(dpkg-deb -f "$(deb linux-image-686)" Depends | grep -o 'linux-image-[0-9][^ ,]*' | head -n 1)
-[ -n "$kpkg" ] || fail "no kernel package named by $(deb linux-image-686)"
-fetch "$kpkg"
-
-# --- Kernel and modules (ext4, the virtio disk and network are modules). ----
-# Load order, from the modules' own dependency fields (the package has no
-# modules.dep): each needs only those before it.
-modules=(crypto/crc32c_generic drivers/virtio/virtio_ring drivers/virtio/virtio_pci_modern_dev
-         drivers/virtio/virtio_pci_legacy_dev drivers/virtio/virtio drivers/virtio/virtio_pci
-         drivers/block/virtio_blk fs/jbd2/jbd2 fs/mbcache lib/crc16 fs/ext4/ext4
-         net/core/failover drivers/net/net_failover drivers/net/virtio_net)
-kdir=$work/kernel
-if [ ! -e "$kdir/$kpkg.done" ]; then
-  rm -rf "$kdir" && mkdir -p "$kdir"
-  members=(./boot/vmlinuz-*)
-  for m in "${modules[@]}"; do members+=("./lib/modules/*/kernel/$m.ko"); done
-  dpkg-deb --fsys-tarfile "$(deb "$kpkg")" | tar -x -C "$kdir" --wildcards "${members[@]}"
-  touch "$kdir/$kpkg.done"
-fi
-
-# --- The initramfs: busybox and the modules; its /init mounts the disk. -----
-initrd=$work/initramfs
-rm -rf "$initrd" "$work/initramfs.cpio"
-mkdir -p "$initrd/bin" "$initrd/modules"
-dpkg-deb --fsys-tarfile "$(deb busybox-static)" | tar -x -O ./bin/busybox >"$initrd/bin/busybox"
-chmod 0755 "$initrd" "$initrd/bin/busybox"
-for m in "${modules[@]}"; do
-  cp "$kdir"/lib/modules/*/kernel/"$m.ko" "$initrd/modules/"
-  echo "${m##*/}" >>"$initrd/modules/order"
-done
-cp "$here/init.sh" "$initrd/init"
-chmod 0755 "$initrd/init"
-(cd "$initrd" && find . | LC_ALL=C sort | cpio -o -H newc --quiet -R 0:0) >"$work/initramfs.cpio"
-
-# --- The disk: the system, the checks and the guest's first process. ---------
+guest_disk "$work" "$system" "$here/guest_run.sh"
 disk=$work/disk.img
-image=$work/root
-rm -rf "$image" "$disk"
-cp -a "$system" "$image"
-# The package lists only serve apt, which the guest does not run.
-rm -rf "$image"/var/lib/apt/lists/* "$image"/var/cache/apt/*.bin
-mkdir -p "$image/guest" "$image/results" "$image/var/tmp/vorn-checks/work"
-cp "$initrd/bin/busybox" "$image/guest/busybox"
-cp "$here/guest_run.sh" "$image/guest/run.sh"
-cp "$checks" "$image/guest/checks.sh"
-cp "$programs" "$image/guest/programs"
-chmod 0755 "$image/guest/run.sh"
-# The server's password reaches the guest as the checks' standard input; it is
-# removed from the disk after the run.
-(umask 077 && printf '%s\n' "$password" >"$image/guest/password")
-echo "$port" >"$image/guest/server-port"
-size=$(($(du -sm "$image" | cut -f1) + 96))
-mke2fs -q -F -t ext4 -L vornguest -d "$image" "$disk" "${size}M" >/dev/null ||
-  fail "cannot make the ext4 image $disk"
-rm -rf "$image"
-echo "kernel guest: disk of ${size} MB ready after $((SECONDS - start)) s"
+echo "kernel guest: ready after $((SECONDS - start)) s"
 
 # --- Boot. -------------------------------------------------------------------
 console=$work/console.log
@@ -133,17 +66,14 @@ rm -rf "$work/results"
 : >"$console"
 boot=$SECONDS
 set +e
-timeout -k 10 "$limit" qemu-system-i386 -M pc -accel tcg,tb-size=256 -cpu max -m 256 \
-  -bios "$firmware" -display none -no-reboot -monitor none -serial "file:$console" \
-  -kernel "$(compgen -G "$kdir/boot/vmlinuz-*")" -initrd "$work/initramfs.cpio" \
-  -append "console=ttyS0 cryptomgr.notests=1 isapnp=0 quiet panic=-1" \
-  -drive "file=$disk,format=raw,if=virtio" \
+guest_qemu
+timeout -k 10 "$limit" "${qemu[@]}" \
   -nic "user,model=virtio-net-pci,restrict=on,guestfwd=tcp:10.0.2.100:3306-cmd:socat - TCP:127.0.0.1:$port"
-qemu=$?
+status=$?
 set -e
-echo "kernel guest: qemu ended with status $qemu after $((SECONDS - boot)) s (console: $console)"
+echo "kernel guest: qemu ended with status $status after $((SECONDS - boot)) s (console: $console)"
 debugfs -w -R "rm /guest/password" "$disk" >/dev/null 2>&1 || true
-if [ "$qemu" -eq 124 ] || [ "$qemu" -eq 137 ]; then
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
   tail -n 40 "$console" >&2
   fail "the guest did not finish within $limit s; console output in $console"
 fi

@@ -1,6 +1,6 @@
 // with_mariadb SCRIPT [ARG...]: starts a private MariaDB server on this
 // machine's loopback (mariadb_server.h), makes the database quordexDB and the
-// account vorn with a fresh random password (short enough, with the
+// accounts vorn and yelto (the README's) with a fresh random password (short enough, with the
 // address and port, for the one text that vorn_sql writes), and runs
 // "SCRIPT ARG... PORT" with that password as the one line of its standard
 // input, so that it never appears on a command line. Stops the server by its
@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
   if (!testsupport::startMariadb(&server, &why) ||
       !testsupport::runSql(server,
                            "CREATE DATABASE quordexDB; CREATE DATABASE otherDB; CREATE USER vorn IDENTIFIED BY '" +
-                               password + "'; GRANT ALL ON quordexDB.* TO vorn; GRANT ALL ON otherDB.* TO vorn;",
+                               password + "'; GRANT ALL ON quordexDB.* TO vorn; GRANT ALL ON otherDB.* TO vorn;" +
+                               " CREATE USER yelto IDENTIFIED BY '" + password + "'; GRANT ALL ON quordexDB.* TO yelto;",
                            &why)) {
     std::fprintf(stderr, "with_mariadb: %s\n", why.c_str());
     testsupport::stopMariadb(&server);

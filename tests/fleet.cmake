@@ -1,0 +1,14 @@
+# The collection over real ssh to a fleet of i386 hosts (fleet/fleet.py): four
+# copies of the i386 host root with the packages installed by apt, each with its
+# own sshd on a loopback port, and the 32-bit kernel guest, reached through a
+# forwarded port; ansible-playbook runs the README's example playbook against
+# them and a MariaDB server that the test starts on this machine's loopback.
+# Run from the amd64 build, on the i386 build's packages.
+if(VORN_I386 OR VORN_SANITIZE OR VORN_FUZZ)
+  return()
+endif()
+add_test(NAME fleet.ssh
+         COMMAND $<TARGET_FILE:with_mariadb> /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/fleet/fleet.py
+                 ${PROJECT_SOURCE_DIR}/scripts/root ${VORN_I386_PACKAGES} ${PROJECT_SOURCE_DIR}/ansible
+                 ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/fleet)
+set_tests_properties(fleet.ssh PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77)

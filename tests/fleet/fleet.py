@@ -1,0 +1,380 @@
+#!/usr/bin/python3
+"""The collection as an administrator runs it: ansible-playbook over real ssh to a fleet
+of 32-bit hosts, one of them a real 32-bit kernel.
+    fleet.py ROOT_SCRIPT PACKAGES COLLECTION README WORK PORT
+Standard input: the password of the account yelto of the MariaDB server on
+127.0.0.1:PORT (with_mariadb starts it). The hosts a, b, c and d are copies of the i386
+host root with both packages installed by apt, each with its own sshd on a loopback port
+(host.sh); the host guest is the same system on Debian's 686 kernel under qemu
+(guest_host.sh). Every host is started here and stopped by its process id, also on
+failure. The playbook is the README's example as written, the server's address taken
+from the inventory. Exits 0 when every check held, 1 otherwise, 77 (skipped) with the
+reason when something it needs is missing.
+"""
+import glob
+import json
+import os
+import re
+import secrets
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'ansible'))
+import sampler as sampling  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+PROGRAMS = ['vorn_set', 'vorn_show', 'vorn_keyfile', 'quordex_helper', 'vorn_dbcheck']
+CONF = '/etc/vorn_sql'
+failures = []
+
+
+def run(argv, **kw):
+    return subprocess.run(argv, capture_output=True, text=True, **kw)
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print('FAIL: ' + what, flush=True)
+    return ok
+
+
+def skip(reason):
+    print('skipped: ' + reason)
+    sys.exit(77)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def wait_for_ssh(port, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            with socket.create_connection(('127.0.0.1', port), timeout=2) as s:
+                s.settimeout(5)
+                if s.recv(4).startswith(b'SSH'):
+                    return True
+        except OSError:
+            time.sleep(0.2)
+    return False
+
+
+class Fleet:
+    """The hosts: chroot hosts under overlays, and the guest; their processes and files."""
+
+    def __init__(self, root_script, system, work):
+        self.root_script, self.system, self.work = root_script, system, work
+        self.key = os.path.join(work, 'id_ed25519')
+        self.ports, self.procs, self.full = {}, {}, {}
+        subprocess.run(['ssh-keygen', '-q', '-t', 'ed25519', '-N', '', '-C', 'controller', '-f', self.key],
+                       check=True)
+
+    def start(self, name, full_size=None):
+        """Starts chroot host NAME; with FULL_SIZE its changes go to a file system of that size."""
+        self.ports.setdefault(name, free_port())
+        upper = os.path.join(self.work, name)
+        if full_size and name not in self.full:
+            os.makedirs(upper + '/fs', exist_ok=True)
+            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=' + full_size, 'tmpfs', upper + '/fs'], check=True)
+            self.full[name] = upper + '/fs'
+        layer = self.full.get(name, upper)
+        log = open(os.path.join(self.work, name + '.sshd.log'), 'ab')
+        self.procs[name] = subprocess.Popen(
+            ['bash', HERE + '/host.sh', self.system, layer, upper + '/tmp', str(self.ports[name]), self.key + '.pub',
+             name], stdout=log, stderr=log)
+        return self
+
+    def start_guest(self, db_port):
+        self.ports['guest'] = free_port()
+        log = open(os.path.join(self.work, 'guest.log'), 'ab')
+        self.procs['guest'] = subprocess.Popen(
+            ['bash', HERE + '/guest_host.sh', self.root_script, self.system, self.work + '/guest',
+             str(self.ports['guest']), str(db_port), self.key + '.pub', HERE + '/../ansible/sampler.py'],
+            stdout=log, stderr=log)
+
+    def wait(self, names, seconds):
+        return [n for n in names if not wait_for_ssh(self.ports[n], seconds)]
+
+    def stop(self, name):
+        proc = self.procs.pop(name, None)
+        if proc is not None:
+            proc.kill()  # the host's namespace and every process in it go with it
+            proc.wait()
+
+    def stop_all(self):
+        for name in list(self.procs):
+            self.stop(name)
+        for fs in self.full.values():
+            subprocess.run(['umount', '-l', fs])
+
+    def layer(self, name):
+        return os.path.join(self.full.get(name, os.path.join(self.work, name)), 'layer')
+
+    def file(self, name, path):
+        """A chroot host's file as the host sees it: its own layer, else the system's."""
+        for base in (self.layer(name), self.system):
+            full = base + path
+            if os.path.lexists(full):
+                st = os.lstat(full)
+                if base != self.system and st.st_size == 0 and not os.path.isfile(full):
+                    return None  # removed on the host (a whiteout)
+                with open(full, 'rb') as f:
+                    return f.read()
+        return None
+
+    def ssh(self, name, command, text=True):
+        return subprocess.run(['ssh', '-i', self.key, '-p', str(self.ports[name]), '-o', 'StrictHostKeyChecking=no',
+                    '-o', 'UserKnownHostsFile=/dev/null', '-o', 'LogLevel=ERROR', 'admin@127.0.0.1', command],
+                              capture_output=True, text=text)
+
+    def locked(self, name):
+        """Whether CONF has the immutable attribute, as the host's own lsattr shows it (an
+        overlay keeps the attribute apart from its layer's file)."""
+        return 'i' in self.ssh(name, 'lsattr ' + CONF).stdout.split(' ')[0]
+
+
+def readme_playbook(readme):
+    """The README's example playbook, with the server's address from the inventory."""
+    with open(readme) as f:
+        text = f.read()
+    blocks = re.findall(r'```yaml\n(.*?)```', text, re.S)
+    book = [b for b in blocks if 'vorn.admin.keyfile' in b and 'vorn.admin.dbcheck' in b]
+    assert len(book) == 1, 'the README has no one example playbook'
+    book = book[0]
+    assert 'hostname: db.example.net\n' in book and 'port: 3306\n' in book
+    return book.replace('hostname: db.example.net\n', 'hostname: "{{ vorn_db_host }}"\n').replace(
+        'port: 3306\n', 'port: "{{ vorn_db_port }}"\n')
+
+
+class Controller:
+    """ansible-playbook on this machine: its configuration, inventory, vault and runs."""
+
+    def __init__(self, fleet, collection, readme, db_port, password, key):
+        self.fleet, self.work = fleet, fleet.work
+        self.dir = os.path.join(self.work, 'controller')
+        os.makedirs(self.dir + '/group_vars/authservers')
+        self.env = dict(os.environ, ANSIBLE_CONFIG=self.dir + '/ansible.cfg', ANSIBLE_NOCOLOR='1',
+                        ANSIBLE_COLLECTIONS_PATH=self.dir + '/collections', ANSIBLE_LOCAL_TEMP=self.dir + '/tmp',
+                        ANSIBLE_FORCE_COLOR='0')
+        with open(self.dir + '/ansible.cfg', 'w') as f:
+            f.write('[defaults]\ninventory = hosts.yml\nhost_key_checking = False\nforks = 8\n'
+                    '[ssh_connection]\npipelining = True\n'
+                    'ssh_args = -o ControlMaster=auto -o ControlPersist=120s -o UserKnownHostsFile=/dev/null\n')
+        with open(self.dir + '/site.yml', 'w') as f:
+            f.write(readme_playbook(readme))
+        self.server = {'vorn_db_host': '127.0.0.1', 'vorn_db_port': db_port}
+        self.write_inventory()
+        self.write_vault(password, key)
+        for args in (['build', collection, '--output-path', self.dir],
+                     ['install', '-p', self.dir + '/collections', self.dir + '/vorn-admin-1.0.0.tar.gz']):
+            r = run(['ansible-galaxy', 'collection'] + args, env=self.env)
+            assert r.returncode == 0, r.stdout + r.stderr
+
+    def write_inventory(self):
+        hosts = {}
+        for name, port in self.fleet.ports.items():
+            hosts[name] = dict(ansible_host='127.0.0.1', ansible_port=port)
+            hosts[name].update(self.server if name != 'guest' else {'vorn_db_host': '10.0.2.100',
+                                                                    'vorn_db_port': 3306})
+        inventory = {'authservers': {'hosts': hosts, 'vars': dict(
+            ansible_user='admin', ansible_ssh_private_key_file=self.fleet.key,
+            ansible_python_interpreter='/usr/bin/python3')}}
+        with open(self.dir + '/hosts.yml', 'w') as f:
+            json.dump(inventory, f, indent=1)
+
+    def write_vault(self, password, key):
+        """The password and the key in the vault file, each encrypted from standard input."""
+        with open(self.dir + '/vault-pass', 'w') as f:
+            f.write(secrets.token_hex(16) + '\n')
+        lines = []
+        for name, value in (('vault_vorn_db_password', password), ('vault_vorn_key', key)):
+            r = run(['ansible-vault', 'encrypt_string', '--vault-password-file', self.dir + '/vault-pass',
+                     '--stdin-name', name], input=value, env=self.env)
+            assert r.returncode == 0, r.stderr
+            lines.append(r.stdout)
+        with open(self.dir + '/group_vars/authservers/vault.yml', 'w') as f:
+            f.write('\n'.join(lines))
+
+    def play(self, *flags):
+        started = time.monotonic()
+        r = run(['ansible-playbook', 'site.yml', '--vault-password-file', 'vault-pass'] + list(flags),
+                cwd=self.dir, env=self.env)
+        recap = {}
+        for m in re.finditer(r'^(\S+)\s*: ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+failed=(\d+)',
+                             r.stdout, re.M):
+            recap[m.group(1)] = dict(ok=int(m.group(2)), changed=int(m.group(3)), unreachable=int(m.group(4)),
+                                     failed=int(m.group(5)))
+        return r, recap, time.monotonic() - started
+
+
+def scenario(fleet, ctl, secret_values):
+    """The plays and their checks. ALL: every host; the guest, slow under emulation, takes
+    part in the first run, the second, the rewrite after a change and the last."""
+    chroots = ['a', 'b', 'c', 'd']
+    everyone = chroots + ['guest']
+    outputs = []
+
+    def play(name, flags, want_changed, want_failed=(), want_unreachable=(), hosts=everyone):
+        limit = ['--limit', ','.join(hosts)] if hosts != everyone else []
+        r, recap, seconds = ctl.play(*(flags + limit))
+        outputs.append(r.stdout + r.stderr)
+        print('== %s: status %d, %.1f s\n%s' % (name, r.returncode, seconds, r.stdout[-3000:]), flush=True)
+        for h in hosts:
+            got = recap.get(h)
+            if not check(got is not None, '%s: %s not in the recap' % (name, h)):
+                continue
+            check((got['changed'] > 0) == (h in want_changed), '%s: %s changed %d' % (name, h, got['changed']))
+            check((got['failed'] > 0) == (h in want_failed), '%s: %s failed %d' % (name, h, got['failed']))
+            check((got['unreachable'] > 0) == (h in want_unreachable), '%s: %s unreachable' % (name, h))
+        return r
+
+    def files():
+        return {h: fleet.file(h, CONF) for h in chroots}
+
+    play('first run', [], set(everyone))
+    for h in everyone:
+        check(fleet.locked(h), 'first run: %s is not locked' % h)
+    guest = fleet.ssh('guest', 'sudo vorn_show ' + CONF)
+    check(guest.returncode == 0 and '" PASSWORD *****\n' in guest.stdout, 'the guest reads its file: ' + guest.stderr)
+    play('second run', [], set())
+
+    # The server moves to another port (a relay to the same server): check mode first.
+    before = files()
+    ctl.server['vorn_db_port'] = ctl.relay_port
+    ctl.write_inventory()
+    r = play('moved server, check mode', ['--check', '--diff'], set(chroots), hosts=chroots)
+    check(r.stdout.count('" PASSWORD *****') >= len(chroots) and not any(s in r.stdout for s in secret_values),
+          'check mode: the diff does not mask the password')
+    check(files() == before, 'check mode changed a file')
+    play('moved server, staged on a', [], {'a'}, hosts=['a'])
+    # The guest unlocked by the module, as the next run must find it: the real kernel's attribute.
+    r = run(['ansible', 'guest', '-b', '-m', 'vorn.admin.config', '--vault-password-file', 'vault-pass', '-a',
+             'path=%s hostname=10.0.2.100 port=3306 dbname=quordexDB username=yelto encrypt=true lock=false '
+             'password={{ vault_vorn_db_password }}' % CONF], cwd=ctl.dir, env=ctl.env)
+    outputs.append(r.stdout + r.stderr)
+    check(r.returncode == 0 and not fleet.locked('guest'), 'the module did not unlock the guest: ' + r.stdout)
+
+    # c unreachable, d's file system full: the others converge, the two fail with the
+    # cause, their old files intact.
+    before = files()
+    fleet.stop('c')
+    with open(fleet.full['d'] + '/filler', 'wb') as f:
+        try:
+            while True:
+                f.write(b'\0' * 65536)
+                f.flush()
+        except OSError:
+            pass
+    r = play('c down, d full', [], {'b', 'guest'}, want_failed={'d'}, want_unreachable={'c'})
+    check(re.search(r'fatal: \[c\]: UNREACHABLE!.*Connection refused', r.stdout) is not None,
+          'c down: the cause is not in the output')
+    check(re.search(r'fatal: \[d\]: FAILED!.*No space left on device', r.stdout) is not None,
+          'd full: the cause is not in the output')
+    after = files()
+    check(after['c'] == before['c'] and after['d'] == before['d'], 'the failed hosts\' files changed')
+    check(fleet.locked('d') and fleet.locked('guest'), 'd or the guest is not locked')
+
+    # The faults gone, the next run converges c and d and changes nothing elsewhere.
+    os.unlink(fleet.full['d'] + '/filler')
+    fleet.start('c')
+    check(not fleet.wait(['c'], 30), 'c did not come back')
+    play('faults gone', [], {'c', 'd'})
+    for h in everyone:
+        check(fleet.locked(h), 'last run: %s is not locked' % h)
+    return outputs
+
+
+def leftovers(fleet, secret_values):
+    """The files left in a temporary folder of any host or of the controller that hold a secret."""
+    found = []
+    folders = [fleet.work + '/controller/tmp']
+    for h in ('a', 'b', 'c', 'd'):
+        folders += [fleet.work + '/' + h + '/tmp', fleet.layer(h) + '/var/tmp', fleet.layer(h) + '/home/admin/.ansible',
+                    fleet.layer(h) + '/root/.ansible']
+    for folder in folders:
+        for path in glob.glob(folder + '/**', recursive=True):
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, 'rb') as f:
+                    if any(s.encode() in f.read() for s in secret_values):
+                        found.append(path)
+    tar = fleet.ssh('guest', 'sudo tar -c -f - /tmp /var/tmp /home/admin/.ansible /root/.ansible 2>/dev/null',
+                    text=False)
+    if any(s.encode() in tar.stdout for s in secret_values):
+        found.append('a temporary folder of the guest')
+    return found
+
+
+def main():
+    root_script, packages, collection, readme, work, port = sys.argv[1:7]
+    for tool in ('ansible-playbook', 'ssh', 'qemu-system-i386', 'socat'):
+        if shutil.which(tool) is None:
+            skip(tool + ' not found (bash scripts/setup installs it)')
+    if os.geteuid() != 0:
+        skip('needs root (chroots, mounts and namespaces for the hosts)')
+    password = sys.stdin.readline().rstrip('\n')
+    key = ''.join(secrets.choice('123456789abcdef') for _ in range(32))  # no 00 byte
+    debs = sorted(glob.glob(packages + '/vorn-admin*_i386.deb'))
+    if len(debs) != 2:
+        sys.exit('fleet: not the two i386 packages in %s (the i386 build makes them)' % packages)
+    system = run(['bash', root_script, 'installed', 'i386-host'] + debs).stdout.strip()
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    fleet = Fleet(root_script, system, work)
+    relay = None
+    started = time.monotonic()
+    try:
+        fleet.start_guest(port)
+        for h in ('a', 'b', 'c'):
+            fleet.start(h)
+        fleet.start('d', full_size='16m')
+        relay_port = free_port()
+        relay = subprocess.Popen(['socat', 'TCP-LISTEN:%d,bind=127.0.0.1,fork,reuseaddr' % relay_port,
+                                  'TCP:127.0.0.1:' + port])
+        ctl = Controller(fleet, collection, readme, int(port), password, key)
+        ctl.relay_port = relay_port
+        late = fleet.wait(['a', 'b', 'c', 'd', 'guest'], 240)
+        if not check(not late, 'hosts that never answered on ssh: %s' % late):
+            return 1
+        print('fleet: 5 hosts up after %.1f s' % (time.monotonic() - started), flush=True)
+        guest_sampler = subprocess.Popen(
+            ['ssh', '-i', fleet.key, '-p', str(fleet.ports['guest']), '-o', 'StrictHostKeyChecking=no',
+             '-o', 'UserKnownHostsFile=/dev/null', '-o', 'LogLevel=ERROR', 'admin@127.0.0.1',
+             'sudo python3 /guest/sampler.py ' + ' '.join(PROGRAMS)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        guest_sampler.stdin.write(password + '\n' + key + '\n' + key.upper() + '\n')
+        guest_sampler.stdin.close()
+        guest_sampler.stdout.readline()  # "sampling"
+        here = sampling.Sampler([s.encode() for s in (password, key, key.upper())],
+                                sampling.by_last_part(PROGRAMS)).start()
+        outputs = scenario(fleet, ctl, [password, key, key.upper()])
+        seen = here.stop()
+        fleet.ssh('guest', 'sudo pkill -TERM -f /guest/sampler.py')
+        guest_seen = json.loads(guest_sampler.stdout.read() or '{}')
+        for where, report in (('this machine and its chroot hosts', seen), ('the guest', guest_seen)):
+            print('sampled %s: %d times, %d processes, %d command lines, of the programs: %s' % (
+                where, report.get('samples', 0), report.get('processes', 0), report.get('command_lines', 0),
+                report.get('programs')), flush=True)
+            check(not report.get('sightings'), 'a secret in a process on %s: %s' % (
+                where, list(report.get('sightings', {}))[:4]))
+            for n in ('vorn_set', 'vorn_show', 'vorn_keyfile'):
+                check(report.get('programs', {}).get(n), 'sampled nothing useful on %s: no %s' % (where, n))
+        check(not any(s in o for o in outputs for s in (password, key, key.upper())), 'a secret in a play\'s output')
+        left = leftovers(fleet, [password, key, key.upper()])
+        check(not left, 'secrets left in temporary folders: %s' % left)
+    finally:
+        if relay is not None:
+            relay.kill()
+        fleet.stop_all()
+    print('%d failures; the fleet test took %.1f s' % (len(failures), time.monotonic() - started))
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

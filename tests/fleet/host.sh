@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# One test host of the fleet: the i386 system SYSTEM (read-only, shared by all
+# hosts) under an overlay whose upper layer UPPER holds what this host changes,
+# so that each host has its own /etc, key file and configuration; /tmp is the
+# folder TMP, so that the test can read what was left there. Runs the host's
+# own sshd on 127.0.0.1:PORT in a private mount and process namespace, as the
+# first and only process there: ending this script's process (the test does,
+# by its process id) ends the host, every ssh session and module included.
+#   host.sh SYSTEM UPPER TMP PORT PUBKEY NAME
+# UPPER's file system holds the host's changes: a small one fills up as a full
+# disk does. The host has its own name NAME and reports an i686 machine. On the
+# first start it gets its own ssh host key and the user admin (uid 1000), who
+# may log in with the key PUBKEY and become root with sudo without a
+# password, as Ansible's become asks.
+set -euo pipefail
+system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6
+mkdir -p "$upper/layer" "$upper/work" "$upper/merged" "$tmp"
+exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
+  set -e
+  system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6
+  hostname "$name"
+  root=$upper/merged
+  mount -t overlay overlay -o "lowerdir=$system,upperdir=$upper/layer,workdir=$upper/work" "$root"
+  mount -t proc proc "$root/proc"
+  mount --rbind /sys "$root/sys"
+  mount --rbind /dev "$root/dev"
+  mount -t tmpfs -o mode=0755 tmpfs "$root/run"
+  mount --bind "$tmp" "$root/tmp"
+  chmod 1777 "$root/tmp"
+  mkdir -p "$root/run/sshd"
+  if [ ! -e "$root/etc/vorn-test-host" ]; then
+    rm -f "$root"/etc/ssh/ssh_host_*
+    chroot "$root" ssh-keygen -q -t ed25519 -N "" -C "$name" -f /etc/ssh/ssh_host_ed25519_key
+    echo "$name" >"$root/etc/hostname"
+    echo "127.0.1.1 $name" >>"$root/etc/hosts"
+    chroot "$root" useradd -m -u 1000 -s /bin/bash admin
+    chroot "$root" usermod -p "*" admin
+    install -d -m 0700 -o 1000 -g 1000 "$root/home/admin/.ssh"
+    install -m 0600 -o 1000 -g 1000 "$pubkey" "$root/home/admin/.ssh/authorized_keys"
+    echo "admin ALL=(ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/admin"
+    chmod 0440 "$root/etc/sudoers.d/admin"
+    : >"$root/etc/vorn-test-host"
+  fi
+  exec setarch i686 chroot "$root" /usr/sbin/sshd -D -e -p "$port" -o ListenAddress=127.0.0.1 \
+    -o HostKey=/etc/ssh/ssh_host_ed25519_key -o PasswordAuthentication=no -o KbdInteractiveAuthentication=no \
+    -o PermitRootLogin=no -o UsePAM=no
+' _ "$system" "$upper" "$tmp" "$port" "$pubkey" "$name"

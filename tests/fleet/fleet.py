@@ -164,7 +164,7 @@ class Controller:
                         ANSIBLE_COLLECTIONS_PATH=self.dir + '/collections', ANSIBLE_LOCAL_TEMP=self.dir + '/tmp',
                         ANSIBLE_FORCE_COLOR='0')
         with open(self.dir + '/ansible.cfg', 'w') as f:
-            f.write('[defaults]\ninventory = hosts.yml\nhost_key_checking = False\nforks = 8\n'
+            f.write('[defaults]\ninventory = hosts.yml\nhost_key_checking = False\nforks = 8\ntimeout = 60\n'
                     '[ssh_connection]\npipelining = True\n'
                     'ssh_args = -o ControlMaster=auto -o ControlPersist=120s -o UserKnownHostsFile=/dev/null\n')
         with open(self.dir + '/site.yml', 'w') as f:

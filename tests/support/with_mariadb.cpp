@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
       !testsupport::runSql(server,
                            "CREATE DATABASE quordexDB; CREATE DATABASE otherDB; CREATE USER vorn IDENTIFIED BY '" +
                                password + "'; GRANT ALL ON quordexDB.* TO vorn; GRANT ALL ON otherDB.* TO vorn;" +
-                               " CREATE USER yelto IDENTIFIED BY '" + password + "'; GRANT ALL ON quordexDB.* TO yelto;",
+                               " CREATE USER yelto IDENTIFIED BY '" + password +
+                               "'; GRANT ALL ON quordexDB.* TO yelto;",
                            &why)) {
     std::fprintf(stderr, "with_mariadb: %s\n", why.c_str());
     testsupport::stopMariadb(&server);

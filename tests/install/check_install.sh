@@ -22,13 +22,9 @@ fail() {
   exit 1
 }
 start=$SECONDS
-debs=()
-for p in vorn-admin vorn-admin-dbcheck; do
-  found=("$packages/${p}"_*_i386.deb)
-  [ ${#found[@]} = 1 ] && [ -f "${found[0]}" ] ||
-    fail "not exactly one ${p}_*_i386.deb in $packages: the i386 build makes them (bash scripts/test, or bash scripts/root run i386-build cmake --workflow --preset i386)"
-  debs+=("${found[0]}")
-done
+# shellcheck source=../install/packages.sh
+. "$here/packages.sh"
+i386_packages "$packages"
 root() { bash "$root_script" "$@"; }
 # installed ROOT PACKAGE: dpkg has PACKAGE installed in ROOT.
 installed() { root run "$1" dpkg-query -W -f='${Status}\n' "$2" 2>/dev/null | grep -qx 'install ok installed'; }

@@ -28,13 +28,9 @@ fail() {
 # shellcheck source=guest.sh
 . "$here/guest.sh"
 guest_tools
-debs=()
-for p in vorn-admin vorn-admin-dbcheck; do
-  found=("$packages/${p}"_*_i386.deb)
-  [ ${#found[@]} = 1 ] && [ -f "${found[0]}" ] ||
-    fail "not exactly one ${p}_*_i386.deb in $packages: the i386 build makes them (bash scripts/test, or bash scripts/root run i386-build cmake --workflow --preset i386)"
-  debs+=("${found[0]}")
-done
+# shellcheck source=../install/packages.sh
+. "$here/../install/packages.sh"
+i386_packages "$packages"
 root() { bash "$root_script" "$@"; }
 start=$SECONDS
 mkdir -p "$work"

@@ -357,13 +357,18 @@ def main():
         seen = here.stop()
         fleet.ssh('guest', 'sudo pkill -TERM -f /guest/sampler.py')
         guest_seen = json.loads(guest_sampler.stdout.read() or '{}')
-        for where, report in (('this machine and its chroot hosts', seen), ('the guest', guest_seen)):
+        # What each sampler must have seen run, or it proves nothing: here all three that get
+        # the secrets; in the guest, whose sampler is slow under emulation and may miss a run of
+        # a few milliseconds, vorn_dbcheck, which lives long enough for it.
+        for where, report, wanted in (('this machine and its chroot hosts', seen,
+                                       ('vorn_set', 'vorn_show', 'vorn_keyfile')),
+                                      ('the guest', guest_seen, ('vorn_dbcheck',))):
             print('sampled %s: %d times, %d processes, %d command lines, of the programs: %s' % (
                 where, report.get('samples', 0), report.get('processes', 0), report.get('command_lines', 0),
                 report.get('programs')), flush=True)
             check(not report.get('sightings'), 'a secret in a process on %s: %s' % (
                 where, list(report.get('sightings', {}))[:4]))
-            for n in ('vorn_set', 'vorn_show', 'vorn_keyfile'):
+            for n in wanted:
                 check(report.get('programs', {}).get(n), 'sampled nothing useful on %s: no %s' % (where, n))
         check(not any(s in o for o in outputs for s in (password, key, key.upper())), 'a secret in a play\'s output')
         left = leftovers(fleet, [password, key, key.upper()])

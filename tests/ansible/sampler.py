@@ -6,13 +6,13 @@ and, by a label of the caller's, those that run the programs it names, so that a
 can tell that it sampled something useful.
 
 As a module: Sampler(secrets, label).start() ... .stop() gives the report.
-As a script (on a test host): the secrets on standard input, one a line; the names of
-the programs to count as arguments (matched by the last part of the first two words
-of a command line); samples until SIGTERM, then prints the report as JSON.
+As a script (on a test host): the secrets on standard input, one a line, then an empty
+line; the names of the programs to count as arguments (matched by the last part of the
+first two words of a command line); samples until its standard input ends, then prints
+the report as JSON.
 """
 import json
 import os
-import signal
 import sys
 import threading
 
@@ -91,12 +91,14 @@ def by_last_part(names):
 
 
 def main():
-    secrets = [line.rstrip(b'\n') for line in sys.stdin.buffer]
+    secrets = []
+    for line in iter(sys.stdin.buffer.readline, b'\n'):
+        if not line:
+            break
+        secrets.append(line.rstrip(b'\n'))
     sampler = Sampler(secrets, by_last_part(sys.argv[1:])).start()
-    done = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: done.set())
     print('sampling', flush=True)
-    done.wait()
+    sys.stdin.buffer.read()
     print(json.dumps(sampler.stop()), flush=True)
 
 

@@ -11,12 +11,14 @@ failure. The playbook is the README's example as written, the server's address t
 from the inventory. Exits 0 when every check held, 1 otherwise, 77 (skipped) with the
 reason when something it needs is missing.
 """
+import ctypes
 import glob
 import json
 import os
 import re
 import secrets
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -29,6 +31,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PROGRAMS = ['vorn_set', 'vorn_show', 'vorn_keyfile', 'quordex_helper', 'vorn_dbcheck']
 CONF = '/etc/vorn_sql'
 failures = []
+
+
+def die_with_me():
+    """For a child: the kernel kills it (a host, with its namespace) when this test dies."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 def run(argv, **kw):
@@ -72,7 +79,7 @@ class Fleet:
     def __init__(self, root_script, system, work):
         self.root_script, self.system, self.work = root_script, system, work
         self.key = os.path.join(work, 'id_ed25519')
-        self.ports, self.procs, self.full = {}, {}, {}
+        self.ports, self.procs = {}, {}
         subprocess.run(['ssh-keygen', '-q', '-t', 'ed25519', '-N', '', '-C', 'controller', '-f', self.key],
                        check=True)
 
@@ -80,15 +87,10 @@ class Fleet:
         """Starts chroot host NAME; with FULL_SIZE its changes go to a file system of that size."""
         self.ports.setdefault(name, free_port())
         upper = os.path.join(self.work, name)
-        if full_size and name not in self.full:
-            os.makedirs(upper + '/fs', exist_ok=True)
-            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=' + full_size, 'tmpfs', upper + '/fs'], check=True)
-            self.full[name] = upper + '/fs'
-        layer = self.full.get(name, upper)
         log = open(os.path.join(self.work, name + '.sshd.log'), 'ab')
         self.procs[name] = subprocess.Popen(
-            ['bash', HERE + '/host.sh', self.system, layer, upper + '/tmp', str(self.ports[name]), self.key + '.pub',
-             name], stdout=log, stderr=log)
+            ['bash', HERE + '/host.sh', self.system, upper, upper + '/tmp', str(self.ports[name]), self.key + '.pub',
+             name] + ([full_size] if full_size else []), stdout=log, stderr=log, preexec_fn=die_with_me)
         return self
 
     def start_guest(self, db_port):
@@ -97,7 +99,7 @@ class Fleet:
         self.procs['guest'] = subprocess.Popen(
             ['bash', HERE + '/guest_host.sh', self.root_script, self.system, self.work + '/guest',
              str(self.ports['guest']), str(db_port), self.key + '.pub', HERE + '/../ansible/sampler.py'],
-            stdout=log, stderr=log)
+            stdout=log, stderr=log, preexec_fn=die_with_me)
 
     def wait(self, names, seconds):
         return [n for n in names if not wait_for_ssh(self.ports[n], seconds)]
@@ -111,23 +113,11 @@ class Fleet:
     def stop_all(self):
         for name in list(self.procs):
             self.stop(name)
-        for fs in self.full.values():
-            subprocess.run(['umount', '-l', fs])
-
-    def layer(self, name):
-        return os.path.join(self.full.get(name, os.path.join(self.work, name)), 'layer')
 
     def file(self, name, path):
-        """A chroot host's file as the host sees it: its own layer, else the system's."""
-        for base in (self.layer(name), self.system):
-            full = base + path
-            if os.path.lexists(full):
-                st = os.lstat(full)
-                if base != self.system and st.st_size == 0 and not os.path.isfile(full):
-                    return None  # removed on the host (a whiteout)
-                with open(full, 'rb') as f:
-                    return f.read()
-        return None
+        """A file as the host NAME sees it (root reads it), or None."""
+        r = self.ssh(name, 'sudo cat ' + path, text=False)
+        return r.stdout if r.returncode == 0 else None
 
     def ssh(self, name, command, text=True):
         return subprocess.run(['ssh', '-i', self.key, '-p', str(self.ports[name]), '-o', 'StrictHostKeyChecking=no',
@@ -265,26 +255,24 @@ def scenario(fleet, ctl, secret_values):
     # cause, their old files intact.
     before = files()
     fleet.stop('c')
-    with open(fleet.full['d'] + '/filler', 'wb') as f:
-        try:
-            while True:
-                f.write(b'\0' * 65536)
-                f.flush()
-        except OSError:
-            pass
+    # d's disk is its own small file system: filled only when it is (never this machine's).
+    size = fleet.ssh('d', 'df -k --output=size / | tail -n 1').stdout.strip()
+    if not check(size.isdigit() and int(size) <= 65536, "d's disk is not its own small one (%r KiB)" % size):
+        return outputs
+    fleet.ssh('d', 'sudo dd if=/dev/zero of=/var/filler bs=64k 2>/dev/null')  # until the disk is full
     r = play('c down, d full', [], {'b', 'guest'}, want_failed={'d'}, want_unreachable={'c'})
     check(re.search(r'fatal: \[c\]: UNREACHABLE!.*Connection refused', r.stdout) is not None,
           'c down: the cause is not in the output')
     check(re.search(r'fatal: \[d\]: FAILED!.*No space left on device', r.stdout) is not None,
           'd full: the cause is not in the output')
-    after = files()
-    check(after['c'] == before['c'] and after['d'] == before['d'], 'the failed hosts\' files changed')
     check(fleet.locked('d') and fleet.locked('guest'), 'd or the guest is not locked')
 
     # The faults gone, the next run converges c and d and changes nothing elsewhere.
-    os.unlink(fleet.full['d'] + '/filler')
+    fleet.ssh('d', 'sudo rm /var/filler')
     fleet.start('c')
     check(not fleet.wait(['c'], 30), 'c did not come back')
+    after = files()
+    check(after['c'] == before['c'] and after['d'] == before['d'], 'the failed hosts\' files changed')
     play('faults gone', [], {'c', 'd'})
     for h in everyone:
         check(fleet.locked(h), 'last run: %s is not locked' % h)
@@ -292,22 +280,17 @@ def scenario(fleet, ctl, secret_values):
 
 
 def leftovers(fleet, secret_values):
-    """The files left in a temporary folder of any host or of the controller that hold a secret."""
+    """The temporary folders, of any host or of the controller, that hold a file with a secret."""
     found = []
-    folders = [fleet.work + '/controller/tmp']
-    for h in ('a', 'b', 'c', 'd'):
-        folders += [fleet.work + '/' + h + '/tmp', fleet.layer(h) + '/var/tmp', fleet.layer(h) + '/home/admin/.ansible',
-                    fleet.layer(h) + '/root/.ansible']
-    for folder in folders:
-        for path in glob.glob(folder + '/**', recursive=True):
-            if os.path.isfile(path) and not os.path.islink(path):
-                with open(path, 'rb') as f:
-                    if any(s.encode() in f.read() for s in secret_values):
-                        found.append(path)
-    tar = fleet.ssh('guest', 'sudo tar -c -f - /tmp /var/tmp /home/admin/.ansible /root/.ansible 2>/dev/null',
-                    text=False)
-    if any(s.encode() in tar.stdout for s in secret_values):
-        found.append('a temporary folder of the guest')
+    for path in glob.glob(fleet.work + '/controller/tmp/**', recursive=True):
+        if os.path.isfile(path) and not os.path.islink(path):
+            with open(path, 'rb') as f:
+                if any(s.encode() in f.read() for s in secret_values):
+                    found.append(path)
+    for h in ('a', 'b', 'c', 'd', 'guest'):
+        tar = fleet.ssh(h, 'sudo tar -c -f - /tmp /var/tmp /home/admin/.ansible /root/.ansible 2>/dev/null', text=False)
+        if any(s.encode() in tar.stdout for s in secret_values):
+            found.append('a temporary folder of ' + h)
     return found
 
 
@@ -336,7 +319,7 @@ def main():
         fleet.start('d', full_size='16m')
         relay_port = free_port()
         relay = subprocess.Popen(['socat', 'TCP-LISTEN:%d,bind=127.0.0.1,fork,reuseaddr' % relay_port,
-                                  'TCP:127.0.0.1:' + port])
+                                  'TCP:127.0.0.1:' + port], preexec_fn=die_with_me)
         ctl = Controller(fleet, collection, readme, int(port), password, key)
         ctl.relay_port = relay_port
         late = fleet.wait(['a', 'b', 'c', 'd', 'guest'], 240)
@@ -347,21 +330,24 @@ def main():
             ['ssh', '-i', fleet.key, '-p', str(fleet.ports['guest']), '-o', 'StrictHostKeyChecking=no',
              '-o', 'UserKnownHostsFile=/dev/null', '-o', 'LogLevel=ERROR', 'admin@127.0.0.1',
              'sudo python3 /guest/sampler.py ' + ' '.join(PROGRAMS)],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        guest_sampler.stdin.write(password + '\n' + key + '\n' + key.upper() + '\n')
-        guest_sampler.stdin.close()
-        guest_sampler.stdout.readline()  # "sampling"
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, preexec_fn=die_with_me)
+        guest_sampler.stdin.write(password + '\n' + key + '\n' + key.upper() + '\n\n')
+        guest_sampler.stdin.flush()
+        guest_sampler.stdout.readline()  # "sampling"; it samples until its input ends
         here = sampling.Sampler([s.encode() for s in (password, key, key.upper())],
                                 sampling.by_last_part(PROGRAMS)).start()
         outputs = scenario(fleet, ctl, [password, key, key.upper()])
         seen = here.stop()
-        fleet.ssh('guest', 'sudo pkill -TERM -f /guest/sampler.py')
-        guest_seen = json.loads(guest_sampler.stdout.read() or '{}')
-        # What each sampler must have seen run, or it proves nothing: here all three that get
-        # the secrets; in the guest, whose sampler is slow under emulation and may miss a run of
-        # a few milliseconds, vorn_dbcheck, which lives long enough for it.
-        for where, report, wanted in (('this machine and its chroot hosts', seen,
-                                       ('vorn_set', 'vorn_show', 'vorn_keyfile')),
+        try:
+            guest_seen = json.loads(guest_sampler.communicate(timeout=120)[0] or '{}')
+        except subprocess.TimeoutExpired:
+            guest_sampler.kill()
+            guest_seen = {}
+        check(guest_seen, "the guest's sampler gave no report")
+        # What each sampler must have seen run, or it proves nothing: here the two that are
+        # given the secrets (vorn_show runs for a few milliseconds and may be missed); in the
+        # guest, whose sampler is slow under emulation, vorn_dbcheck, which lives long enough.
+        for where, report, wanted in (('this machine and its chroot hosts', seen, ('vorn_set', 'vorn_keyfile')),
                                       ('the guest', guest_seen, ('vorn_dbcheck',))):
             print('sampled %s: %d times, %d processes, %d command lines, of the programs: %s' % (
                 where, report.get('samples', 0), report.get('processes', 0), report.get('command_lines', 0),

@@ -6,21 +6,28 @@
 # own sshd on 127.0.0.1:PORT in a private mount and process namespace, as the
 # first and only process there: ending this script's process (the test does,
 # by its process id) ends the host, every ssh session and module included.
-#   host.sh SYSTEM UPPER TMP PORT PUBKEY NAME
-# UPPER's file system holds the host's changes: a small one fills up as a full
-# disk does. The host has its own name NAME and reports an i686 machine. On the
+#   host.sh SYSTEM UPPER TMP PORT PUBKEY NAME [SIZE]
+# With SIZE the host's changes go to a file system of that size instead, made in
+# the namespace (and gone with it), which fills up as a full disk does. The host has its own name NAME and reports an i686 machine. On the
 # first start it gets its own ssh host key and the user admin (uid 1000), who
 # may log in with the key PUBKEY and become root with sudo without a
 # password, as Ansible's become asks.
 set -euo pipefail
-system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6
+system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=${7:-}
 mkdir -p "$upper/layer" "$upper/work" "$upper/merged" "$tmp"
 exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
   set -e
-  system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6
+  system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=$7
   hostname "$name"
+  if [ -n "$size" ]; then
+    mount -t tmpfs -o "size=$size" tmpfs "$upper/layer"
+    mkdir "$upper/layer/work" "$upper/layer/upper"
+    layer=$upper/layer/upper work=$upper/layer/work
+  else
+    layer=$upper/layer work=$upper/work
+  fi
   root=$upper/merged
-  mount -t overlay overlay -o "lowerdir=$system,upperdir=$upper/layer,workdir=$upper/work" "$root"
+  mount -t overlay overlay -o "lowerdir=$system,upperdir=$layer,workdir=$work" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /sys "$root/sys"
   mount --rbind /dev "$root/dev"
@@ -44,4 +51,4 @@ exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
   exec setarch i686 chroot "$root" /usr/sbin/sshd -D -e -p "$port" -o ListenAddress=127.0.0.1 \
     -o HostKey=/etc/ssh/ssh_host_ed25519_key -o PasswordAuthentication=no -o KbdInteractiveAuthentication=no \
     -o PermitRootLogin=no -o UsePAM=no
-' _ "$system" "$upper" "$tmp" "$port" "$pubkey" "$name"
+' _ "$system" "$upper" "$tmp" "$port" "$pubkey" "$name" "$size"

@@ -11,6 +11,7 @@ Run it as root on this machine, after the i386 build made its packages:
 Prints one line a measurement and a table at the end; the median of the rounds.
 """
 import argparse
+import fcntl
 import glob
 import os
 import shutil
@@ -105,6 +106,8 @@ def main():
         sys.exit('no i386 packages in build/i386/packages (bash scripts/test or bash scripts/package makes them)')
     root_script = TOP + '/scripts/root'
     system = fl.run(['bash', root_script, 'installed', 'i386-host'] + debs).stdout.strip()
+    lock = open(system + '.lock', 'a')
+    fcntl.flock(lock, fcntl.LOCK_SH)  # the hosts run on it: not to be made again meanwhile
     results = []
     counts = [int(n) for n in args.hosts.split(',')] + ([] if args.no_guest else ['guest'])
     for n in counts:

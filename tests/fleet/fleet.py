@@ -12,6 +12,7 @@ from the inventory. Exits 0 when every check held, 1 otherwise, 77 (skipped) wit
 reason when something it needs is missing.
 """
 import ctypes
+import fcntl
 import glob
 import json
 import os
@@ -307,6 +308,9 @@ def main():
     if len(debs) != 2:
         sys.exit('fleet: not the two i386 packages in %s (the i386 build makes them)' % packages)
     system = run(['bash', root_script, 'installed', 'i386-host'] + debs).stdout.strip()
+    # The hosts run on the system: no other run may make it again meanwhile.
+    lock = open(system + '.lock', 'a')
+    fcntl.flock(lock, fcntl.LOCK_SH)
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     fleet = Fleet(root_script, system, work)

@@ -38,6 +38,9 @@ mkdir -p "$work"
 # --- The system: the host root with the packages, made once per package. ----
 system=$(root installed i386-host "${debs[@]}" 2>"$work/install.log") ||
   { cat "$work/install.log"; fail "cannot install the packages in the i386 host root"; }
+# Kept from being made again while its copy is made (scripts/root installed).
+exec 9>"$system.lock"
+flock -s 9
 echo "kernel guest: system with the packages ready after $((SECONDS - start)) s"
 
 # --- Kernel, initramfs and the disk: the system, the checks. -----------------

@@ -27,15 +27,8 @@ guest_files() {
   rm -f "$image"/etc/ssh/ssh_host_*
   install -m 0600 "$work/host_key" "$image/etc/ssh/ssh_host_ed25519_key"
   install -m 0644 "$work/host_key.pub" "$image/etc/ssh/ssh_host_ed25519_key.pub"
-  chroot "$image" useradd -m -u 1000 -s /bin/bash admin
-  chroot "$image" usermod -p '*' admin
-  install -d -m 0700 -o 1000 -g 1000 "$image/home/admin/.ssh"
-  install -m 0600 -o 1000 -g 1000 "$pubkey" "$image/home/admin/.ssh/authorized_keys"
-  echo "admin ALL=(ALL) NOPASSWD: ALL" >"$image/etc/sudoers.d/admin"
-  chmod 0440 "$image/etc/sudoers.d/admin"
+  sh "$here/host_account.sh" "$image" guest "$pubkey"
   cp "$sampler" "$image/guest/sampler.py"
-  echo guest >"$image/etc/hostname"
-  echo "127.0.1.1 guest" >>"$image/etc/hosts"
 }
 guest_disk "$work" "$system" "$here/guest_sshd.sh"
 guest_qemu

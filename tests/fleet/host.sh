@@ -14,10 +14,11 @@
 # password, as Ansible's become asks.
 set -euo pipefail
 system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=${7:-}
+account=$(cd "$(dirname "$0")" && pwd)/host_account.sh
 mkdir -p "$upper/layer" "$upper/work" "$upper/merged" "$tmp"
 exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
   set -e
-  system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=$7
+  system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=$7 account=$8
   hostname "$name"
   if [ -n "$size" ]; then
     mount -t tmpfs -o "size=$size" tmpfs "$upper/layer"
@@ -38,17 +39,10 @@ exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
   if [ ! -e "$root/etc/vorn-test-host" ]; then
     rm -f "$root"/etc/ssh/ssh_host_*
     chroot "$root" ssh-keygen -q -t ed25519 -N "" -C "$name" -f /etc/ssh/ssh_host_ed25519_key
-    echo "$name" >"$root/etc/hostname"
-    echo "127.0.1.1 $name" >>"$root/etc/hosts"
-    chroot "$root" useradd -m -u 1000 -s /bin/bash admin
-    chroot "$root" usermod -p "*" admin
-    install -d -m 0700 -o 1000 -g 1000 "$root/home/admin/.ssh"
-    install -m 0600 -o 1000 -g 1000 "$pubkey" "$root/home/admin/.ssh/authorized_keys"
-    echo "admin ALL=(ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/admin"
-    chmod 0440 "$root/etc/sudoers.d/admin"
+    sh "$account" "$root" "$name" "$pubkey"
     : >"$root/etc/vorn-test-host"
   fi
   exec setarch i686 chroot "$root" /usr/sbin/sshd -D -e -p "$port" -o ListenAddress=127.0.0.1 \
     -o HostKey=/etc/ssh/ssh_host_ed25519_key -o PasswordAuthentication=no -o KbdInteractiveAuthentication=no \
     -o PermitRootLogin=no -o UsePAM=no
-' _ "$system" "$upper" "$tmp" "$port" "$pubkey" "$name" "$size"
+' _ "$system" "$upper" "$tmp" "$port" "$pubkey" "$name" "$size" "$account"

@@ -12,11 +12,13 @@
 //                          rename: rename fails with EACCES.
 //   VORN_ALLOC_COUNT=PATH  at normal exit, the number of allocations is written
 //                          to PATH as decimal text.
+//   VORN_DUMPABLE=1        the number written is prctl(PR_GET_DUMPABLE) instead.
 // Counting starts when the library is initialised, before main, so only the
 // program's own run is counted.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +83,7 @@ __attribute__((destructor)) void finish() {
   if (count_path == nullptr || real_write == nullptr) return;
   char text[24];
   size_t len = 0;
-  long n = allocations;
+  long n = std::getenv("VORN_DUMPABLE") != nullptr ? prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) : allocations;
   char digits[24];
   do {
     digits[len++] = static_cast<char>('0' + n % 10);

@@ -3,7 +3,7 @@
 // depends on. Whatever fails, the program must not crash; it either ends with
 // status 1 and its message for that failure, leaving the old file byte for byte
 // and no temporary file, or, where the failure is harmless, writes the complete
-// correct file.
+// correct file. Every program that holds a secret runs with core dumps off.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -144,6 +144,26 @@ TEST_F(FaultInjection, FileCallsFail) {
         EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
       }
     }
+  }
+}
+
+// Core dumps are off from the start: the interposer reports the program's
+// dumpable flag as it ends.
+TEST_F(FaultInjection, ProgramsThatHoldSecretsCannotDumpThem) {
+  std::vector<std::vector<std::string>> runs = {{"vorn_sql", "-p", "pw", "-s", "conf"},
+                                                {"vorn_set", "-s", "conf"},
+                                                {"vorn_show", "conf"},
+                                                {"vorn_keyfile", "--check", "--key-stdin", "conf"}};
+  if (VORN_DBCHECK_BUILT) runs.push_back({"vorn_dbcheck", "conf"});
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run[0]);
+    testsupport::RunOptions options{.input = "password=pw\n", .cwd = dir_, .preload = FAULT_INJECT_PATH};
+    options.args.assign(run.begin() + 1, run.end());
+    options.env = {"HOME=" + dir_, "VORN_DUMPABLE=1", "VORN_ALLOC_COUNT=" + path("dumpable")};
+    testsupport::runProgram(testsupport::programPath(run[0]), options);
+    std::string dumpable;
+    EXPECT_EQ(testsupport::readFile(path("dumpable"), &dumpable) ? dumpable : "(not reported)", "0");
+    unlink(path("dumpable").c_str());
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include "chores.h"
 #include "key_path.h"
+#include "secrets.h"
 #include "tool_options.h"
 #include "vorncrypt.h"
 #include "vorncrypt_internal.h"
@@ -332,6 +333,7 @@ int main(int argc, char** argv) {
   // A closed pipe on standard output makes printing the key fail, so that the
   // key file is removed, instead of killing the process with the file left.
   signal(SIGPIPE, SIG_IGN);
+  keepSecretsOutOfDumps();
   int status = run(argc, argv);
   wipe(stdin_key, sizeof stdin_key);
   return status;

@@ -64,6 +64,8 @@ void onStop(int sig) {
     tcsetattr(terminal, TCSANOW, &saved_modes);
     setAction(sig, SIG_DFL);
     raise(sig);
+    // raise returns: the signal waits, blocked, for the unblocking below.
+    // cppcheck-suppress unreachableCode
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, sig);

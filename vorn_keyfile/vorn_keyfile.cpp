@@ -106,11 +106,11 @@ bool scrambledKeyText(const uint8_t key[kKeyBytes], char scrambled[kScrambledKey
 // folder without following a link, and the folders made on the way, which are
 // removed again when the key file is not written.
 struct KeyFolder {
-  char path[PATH_MAX];                // the key file's path, cut at a folder's end while it is opened
-  int fd;                             // the folder reached
-  int parent[kMaxNewFolders];         // the folder that holds each new folder, kept open
-  size_t name[kMaxNewFolders];        // where each new folder's name starts in path
-  size_t name_end[kMaxNewFolders];    // and where it ends
+  char path[PATH_MAX];              // the key file's path, cut at a folder's end while it is opened
+  int fd;                           // the folder reached
+  int parent[kMaxNewFolders];       // the folder that holds each new folder, kept open
+  size_t name[kMaxNewFolders];      // where each new folder's name starts in path
+  size_t name_end[kMaxNewFolders];  // and where it ends
   size_t made;
 };
 
@@ -259,8 +259,8 @@ bool printKey(const uint8_t key[kKeyBytes]) {
 bool temporaryName(char name[kTemporaryNameSize]) {
   uint8_t random[6];
   return randomNonZero(random, sizeof random) &&
-         formatText(name, kTemporaryNameSize, ".vorn_keyfile-%02x%02x%02x%02x%02x%02x", random[0], random[1],
-                    random[2], random[3], random[4], random[5]);
+         formatText(name, kTemporaryNameSize, ".vorn_keyfile-%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
+                    random[3], random[4], random[5]);
 }
 
 // Puts the key file name into the folder fd complete or not at all: written
@@ -297,9 +297,11 @@ int writeKeyFile(const char* path, const uint8_t key[kKeyBytes], bool print_key)
   }
   static KeyFolder folder;
   const char* name = nullptr;
-  bool writing = false, linked = false;
+  bool writing = false;
+  bool linked = false;
   int error = -1;
-  if (openKeyFolder(path, &folder, &name)) error = placeKeyFile(folder.fd, name, temporary, scrambled, &writing, &linked);
+  if (openKeyFolder(path, &folder, &name))
+    error = placeKeyFile(folder.fd, name, temporary, scrambled, &writing, &linked);
   wipe(scrambled, sizeof scrambled);
   // A key that could not be kept is of no use: the file goes too.
   bool printed = error != 0 || !print_key || printKey(key);

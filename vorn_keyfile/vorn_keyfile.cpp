@@ -114,11 +114,16 @@ struct KeyFolder {
   size_t made;
 };
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// A folder on the way is only passed through, which needs no right to read it
+// (O_PATH); a new one is opened to set its mode.
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kNewFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Closes the folders, removing those made first when remove is set.
 void closeKeyFolder(KeyFolder* k, bool remove) {
-  if (k->fd >= 0) close(k->fd);
+  // Unless it still holds the last new folder, which it does when opening
+  // that one failed.
+  if (k->fd >= 0 && (k->made == 0 || k->parent[k->made - 1] != k->fd)) close(k->fd);
   k->fd = -1;
   while (k->made > 0) {
     size_t i = --k->made;
@@ -164,7 +169,7 @@ int openOrMake(KeyFolder* k, size_t from, size_t to) {
   k->parent[k->made] = k->fd;
   k->name[k->made] = from;
   k->name_end[k->made++] = to;
-  fd = openat(k->fd, name, kFolderFlags);
+  fd = openat(k->fd, name, kNewFolderFlags);
   if (fd >= 0 && fchmod(fd, 0755) != 0) {
     int error = errno;
     close(fd);
@@ -279,10 +284,13 @@ int placeKeyFile(int fd, const char* name, const char* temporary, const char scr
   }
   *linked = error == 0;
   if (made) unlinkat(fd, temporary, 0);
-  if (error == 0 && fsync(fd) != 0) {
+  // Forced to disk through a descriptor that can be, opened afresh.
+  int folder = error == 0 ? openat(fd, ".", kNewFolderFlags) : -1;
+  if (error == 0 && (folder < 0 || fsync(folder) != 0)) {
     error = errno;
     *writing = true;
   }
+  if (folder >= 0) close(folder);
   return error;
 }
 

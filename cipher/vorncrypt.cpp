@@ -282,72 +282,76 @@ void releaseSecret(void* buffer, size_t bytes) {
 
 namespace {
 
-// The key file's whole content, NUL-terminated, in a new buffer of *size + 1
-// bytes, when it is a regular file of the key mode holding at least
-// kScrambledKeyChars bytes; else null.
-char* readKeyFile(const char* path, size_t* size) {
+// The first kScrambledKeyChars bytes of the key file into text, when it is a
+// regular file of the key mode holding at least that many bytes; else false.
+// Nothing after them counts, so nothing more is read: the time and memory a
+// load takes do not grow with the file.
+bool readKeyText(const char* path, char text[kScrambledKeyChars]) {
   // Non-blocking, so that a FIFO or device at the path cannot hang the open
   // before the type test refuses it; a regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return false;
   struct stat st;
-  char* buff = nullptr;
-  if (fstat(fd, &st) == 0 && (st.st_mode & kKeyModeMask) == kKeyMode &&
-      st.st_size >= static_cast<off_t>(kScrambledKeyChars) &&
-      static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(SSIZE_MAX)) {
-    *size = static_cast<size_t>(st.st_size);
-    buff = static_cast<char*>(std::malloc(*size + 1));
-  }
-  if (buff != nullptr && read(fd, buff, *size) != static_cast<ssize_t>(*size)) {
-    releaseSecret(buff, *size + 1);
-    buff = nullptr;
-  }
-  if (buff != nullptr) buff[*size] = '\0';
+  bool read_all = fstat(fd, &st) == 0 && (st.st_mode & kKeyModeMask) == kKeyMode &&
+                  st.st_size >= static_cast<off_t>(kScrambledKeyChars) &&
+                  static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(SSIZE_MAX) &&
+                  read(fd, text, kScrambledKeyChars) == static_cast<ssize_t>(kScrambledKeyChars);
   close(fd);
-  return buff;
+  return read_all;
 }
 
 // The second pass: the key material, taken as a text, reordered into the key
 // area through the table. Every index it uses must lie inside that text;
 // material cut short by a zero byte is refused when it does not.
-bool unscrambleMaterial(const int32_t table[kYeltoEntries], const unsigned char* vorn_key) {
+bool unscrambleMaterial(const int32_t table[kYeltoEntries], const unsigned char* vorn_key, char area[kSeedKeyBytes]) {
   size_t n = std::strlen(reinterpret_cast<const char*>(vorn_key));
   for (size_t i = 0; i < n; i++) {
     if (static_cast<size_t>(table[i]) >= n) return false;
   }
-  for (size_t i = 0; i < n; i++) seed_key[i] = static_cast<char>(vorn_key[table[i]]);
+  for (size_t i = 0; i < n; i++) area[i] = static_cast<char>(vorn_key[table[i]]);
   return true;
+}
+
+// Loads the key from the key file at path into area (all zero unless it
+// succeeds).
+bool loadKeyArea(const char* path, char area[kSeedKeyBytes]) {
+  int32_t table[kYeltoEntries];
+  std::memcpy(table, YeltoEncodeChars, sizeof table);
+  wipe(area, kSeedKeyBytes);
+  if (!readKeyText(path, area)) {
+    wipe(area, kSeedKeyBytes);
+    return false;
+  }
+  bool loaded = false;
+  if (strnlen(area, kScrambledKeyChars) == kScrambledKeyChars) {
+    // First pass: the scrambled characters into base64 order. area holds
+    // exactly kScrambledKeyChars characters, and the table's first 88 entries
+    // are an ordering of 0 to 87.
+    char seed_keys[kSeedKeyBytes] = {};
+    for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = area[table[i]];
+    size_t key_bytes = 0;
+    unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
+    wipe(area, kSeedKeyBytes);
+    wipe(seed_keys, sizeof seed_keys);
+    if (vorn_key != nullptr) {
+      loaded = unscrambleMaterial(table, vorn_key, area);
+      releaseSecret(vorn_key, key_bytes + 1);
+    }
+  }
+  if (!loaded) wipe(area, kSeedKeyBytes);
+  return loaded;
 }
 
 }  // namespace
 
-int getSeedKeyFromFile(const char* path) {
-  int32_t table[kYeltoEntries];
-  std::memcpy(table, YeltoEncodeChars, sizeof table);
-  size_t size = 0;
-  char* buff = readKeyFile(path, &size);
-  if (buff == nullptr) return -1;
-  wipe(seed_key, sizeof seed_key);
+int getSeedKeyFromFile(const char* path) { return loadKeyArea(path, seed_key) ? 1 : -1; }
 
-  bool loaded = false;
-  if (strnlen(buff, kScrambledKeyChars) == kScrambledKeyChars) {
-    std::memcpy(seed_key, buff, kScrambledKeyChars);
-    // First pass: the scrambled characters into base64 order. seed_key holds
-    // exactly kScrambledKeyChars characters, and the table's first 88 entries
-    // are an ordering of 0 to 87.
-    char seed_keys[kSeedKeyBytes] = {};
-    for (size_t i = 0; i < kScrambledKeyChars; i++) seed_keys[i] = seed_key[table[i]];
-    size_t key_bytes = 0;
-    unsigned char* vorn_key = base64_decode(seed_keys, &key_bytes);
-    wipe(seed_key, sizeof seed_key);
-    wipe(seed_keys, sizeof seed_keys);
-    if (vorn_key != nullptr) {
-      loaded = unscrambleMaterial(table, vorn_key);
-      releaseSecret(vorn_key, key_bytes + 1);
-    }
-  }
-  releaseSecret(buff, size + 1);
-  return loaded ? 1 : -1;
+bool vorn_load_key(const char* path, uint8_t key[kCipherKeyBytes]) {
+  char area[kSeedKeyBytes];
+  bool loaded = loadKeyArea(path, area);
+  std::memcpy(key, area, kCipherKeyBytes);
+  wipe(area, sizeof area);
+  return loaded;
 }
 
 bool vorn_scramble_key(const uint8_t key[kCipherKeyBytes], uint8_t material[kKeyMaterialBytes],

@@ -4,10 +4,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Bytes of a cipher key: the first kCipherKeyBytes of the key area, cut at their
 // first zero byte.
 constexpr size_t kCipherKeyBytes = 16;
+
+// Characters of scrambled key text that the key file must start with; nothing
+// after them counts.
+constexpr size_t kScrambledKeyChars = 88;
+// Bytes of key material that kScrambledKeyChars base64 characters decode to.
+constexpr size_t kKeyMaterialBytes = 66;
 
 // The key file the text operations load their key from.
 extern const char vorn_key_path[];
@@ -33,6 +40,18 @@ void* vorn_decrypt(const void* data, size_t len, const void* key, size_t* out_le
 // Loads the key from the key file into the process-wide key area: 1 on success,
 // -1 when the file or its content cannot be used (the key area is then all zero).
 int getSeedKey();
+
+// Loads the key from the key file at path into key, by the same rules as the
+// text operations: true when a key can be loaded, else false with key all zero.
+// The caller wipes key after use.
+bool vorn_load_key(const char* path, uint8_t key[kCipherKeyBytes]);
+
+// The inverse of the key loading: the 88 characters a key file starts with, for
+// key placed among the filler bytes of material (none of them zero: a zero byte
+// would cut the material short). Wipes material; false when the encoding's
+// allocation fails.
+bool vorn_scramble_key(const uint8_t key[kCipherKeyBytes], uint8_t material[kKeyMaterialBytes],
+                       char scrambled[kScrambledKeyChars]);
 
 // Encrypts the text data under the key file's key and returns it base64-encoded
 // in a new text that the caller releases with free. Returns vorn_empty_text when

@@ -9,10 +9,6 @@
 
 // Size of the key area, terminator included.
 constexpr size_t kSeedKeyBytes = 89;
-// Characters of scrambled key text that the key file must start with.
-constexpr size_t kScrambledKeyChars = 88;
-// Bytes of key material that kScrambledKeyChars base64 characters decode to.
-constexpr size_t kKeyMaterialBytes = 66;
 // Entries of the key index table.
 constexpr size_t kYeltoEntries = 90;
 
@@ -28,13 +24,6 @@ extern const int32_t YeltoEncodeChars[kYeltoEntries];
 
 // getSeedKey with the key file at path: 1 when seed_key holds the key, else -1.
 int getSeedKeyFromFile(const char* path);
-
-// The inverse of the key loading: the 88 characters a key file starts with, for
-// key placed among the filler bytes of material (none of them zero: a zero byte
-// would cut the material short). Wipes material; false when the encoding's
-// allocation fails.
-bool vorn_scramble_key(const uint8_t key[kCipherKeyBytes], uint8_t material[kKeyMaterialBytes],
-                       char scrambled[kScrambledKeyChars]);
 
 // Byte layer: packs, frames and encrypts len bytes under exactly 16 key bytes.
 uint8_t* vorn_ubyte_encrypt(const uint8_t* data, size_t len, const uint8_t* key, size_t* out_len);

@@ -17,6 +17,7 @@
 #include "config_file.h"
 #include "config_text.h"
 #include "getopt.h"
+#include "secrets.h"
 #include "vorncrypt.h"
 
 namespace {
@@ -268,5 +269,6 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG instead of killing the
   // process, so the temporary file is still removed.
   signal(SIGXFSZ, SIG_IGN);
+  keepSecretsOutOfDumps();
   return run(argc, argv);
 }

@@ -186,6 +186,17 @@ messages)
     expect 1 'vorn_keyfile: "{path}" holds another key' P --check -k 1123456789abcdeffedcba9876543210 other
     expect 2 'vorn_keyfile: one PATH at most' P --print-key a b
     expect 2 'option requires an argument -- {x}' P --key
+    ln -s . link
+    mkdir shared && chmod 0777 shared
+    expect 1 'vorn_keyfile: refusing the folder "{folder}": a symbolic link' P link/key
+    expect 1 'vorn_keyfile: refusing the folder "{folder}": writable by other users, without the sticky bit' P shared/key
+    if [ "$(id -u)" = 0 ]; then
+      mkdir theirs && chown 1 theirs
+      expect 1 'vorn_keyfile: refusing the folder "{folder}": owned by user {uid}, neither root nor the caller' P theirs/key
+    else
+      echo "skipped: the message of a folder owned by another user (needs root)"
+    fi
+    [ -e key ] && { echo "FAIL: vorn_keyfile wrote through the link \"link\"" >&2; failed=1; }
     [ -e new ] && { echo "FAIL: a refused vorn_keyfile left \"new\" behind" >&2; failed=1; }
     ;;
   vorn_set)

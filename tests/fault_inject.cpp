@@ -9,14 +9,18 @@
 //                          ENOSPC; short_write: writes only half its bytes;
 //                          fsync: fsync of a regular file fails with EIO;
 //                          fsync_dir: fsync of a directory fails with EIO;
-//                          rename: rename fails with EACCES.
+//                          rename: rename fails with EACCES; link: linkat
+//                          fails with EPERM (a file system without hard
+//                          links); mkdirat: mkdirat fails with ENOSPC.
 //   VORN_ALLOC_COUNT=PATH  at normal exit, the number of allocations is written
 //                          to PATH as decimal text.
+//   VORN_DUMPABLE=1        the number written is prctl(PR_GET_DUMPABLE) instead.
 // Counting starts when the library is initialised, before main, so only the
 // program's own run is counted.
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,7 +35,7 @@ void* __libc_realloc(void* ptr, size_t size);
 
 namespace {
 
-enum FailCall { kNone, kWrite, kShortWrite, kFsync, kFsyncDir, kRename };
+enum FailCall { kNone, kWrite, kShortWrite, kFsync, kFsyncDir, kRename, kLink, kMkdirat };
 
 bool counting = false;
 long allocations = 0;
@@ -45,6 +49,8 @@ using RenameFn = int (*)(const char*, const char*);
 WriteFn real_write = nullptr;
 FsyncFn real_fsync = nullptr;
 RenameFn real_rename = nullptr;
+int (*real_linkat)(int, const char*, int, const char*, int) = nullptr;
+int (*real_mkdirat)(int, const char*, mode_t) = nullptr;
 
 // True when this allocation is the one to fail.
 bool failNow() {
@@ -59,16 +65,16 @@ __attribute__((constructor)) void start() {
   real_write = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
   real_fsync = reinterpret_cast<FsyncFn>(dlsym(RTLD_NEXT, "fsync"));
   real_rename = reinterpret_cast<RenameFn>(dlsym(RTLD_NEXT, "rename"));
+  real_linkat = reinterpret_cast<decltype(real_linkat)>(dlsym(RTLD_NEXT, "linkat"));
+  real_mkdirat = reinterpret_cast<decltype(real_mkdirat)>(dlsym(RTLD_NEXT, "mkdirat"));
   if (const char* n = std::getenv("VORN_FAIL_ALLOC")) fail_allocation = std::strtol(n, nullptr, 10);
   if (const char* c = std::getenv("VORN_FAIL_CALL")) {
     const struct {
       const char* name;
       FailCall call;
-    } calls[] = {{"write", kWrite},
-                 {"short_write", kShortWrite},
-                 {"fsync", kFsync},
-                 {"fsync_dir", kFsyncDir},
-                 {"rename", kRename}};
+    } calls[] = {{"write", kWrite},        {"short_write", kShortWrite}, {"fsync", kFsync},
+                 {"fsync_dir", kFsyncDir}, {"rename", kRename},          {"link", kLink},
+                 {"mkdirat", kMkdirat}};
     for (const auto& k : calls)
       if (std::strcmp(c, k.name) == 0) fail_call = k.call;
   }
@@ -81,7 +87,7 @@ __attribute__((destructor)) void finish() {
   if (count_path == nullptr || real_write == nullptr) return;
   char text[24];
   size_t len = 0;
-  long n = allocations;
+  long n = std::getenv("VORN_DUMPABLE") != nullptr ? prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) : allocations;
   char digits[24];
   do {
     digits[len++] = static_cast<char>('0' + n % 10);
@@ -130,6 +136,18 @@ int rename(const char* from, const char* to) {
     return -1;
   }
   return real_rename(from, to);
+}
+
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  if (fail_call != kLink) return real_linkat(from_dir, from, to_dir, to, flags);
+  errno = EPERM;
+  return -1;
+}
+
+int mkdirat(int dir, const char* path, mode_t mode) {
+  if (fail_call != kMkdirat) return real_mkdirat(dir, path, mode);
+  errno = ENOSPC;
+  return -1;
 }
 
 }  // extern "C"

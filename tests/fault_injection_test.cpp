@@ -3,7 +3,8 @@
 // depends on. Whatever fails, the program must not crash; it either ends with
 // status 1 and its message for that failure, leaving the old file byte for byte
 // and no temporary file, or, where the failure is harmless, writes the complete
-// correct file.
+// correct file. vorn_keyfile likewise for each call on the way to a new key
+// file; and every program that holds a secret runs with core dumps off.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -144,6 +145,58 @@ TEST_F(FaultInjection, FileCallsFail) {
         EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
       }
     }
+  }
+}
+
+// Whatever fails, a key file is complete or absent, and so are the folders made
+// for it (which would still hold a leftover temporary file).
+TEST_F(FaultInjection, KeyFileIsCompleteOrAbsent) {
+  // The call that fails, and the message after "vorn_keyfile: " (none when the
+  // failure is harmless).
+  const std::pair<const char*, std::string> cases[] = {
+      {"write", "cannot write \"new/sub/key\": No space left on device"},
+      {"short_write", ""},
+      {"fsync", "cannot write \"new/sub/key\": Input/output error"},
+      {"fsync_dir", "cannot write \"new/sub/key\": Input/output error"},
+      {"link", "cannot create \"new/sub/key\": Operation not permitted"},
+      {"mkdirat", "cannot create the folders of \"new/sub/key\": No space left on device"},
+      // Not the interposer: a file size limit of 0, which kills a process that
+      // writes past it unless SIGXFSZ is ignored.
+      {"fsize", "cannot write \"new/sub/key\": File too large"},
+  };
+  for (const auto& [call, err] : cases) {
+    SCOPED_TRACE(call);
+    testsupport::RunOptions run{.input = testsupport::kTestKeyHex, .cwd = dir_, .preload = FAULT_INJECT_PATH};
+    run.args = {"--key-stdin", "new/sub/key"};
+    run.env = {std::string("VORN_FAIL_CALL=") + call};
+    if (call == std::string("fsize")) run.prefix = {"sh", "-c", "ulimit -f 0 && exec \"$@\"", "sh"};
+    testsupport::RunResult r = testsupport::runVornKeyfile(run);
+    std::string key;
+    EXPECT_EQ(r.exit_code, err.empty() ? 0 : 1);
+    EXPECT_EQ(r.err, err.empty() ? "" : "vorn_keyfile: " + err + "\n");
+    EXPECT_EQ(testsupport::readFile(path("new/sub/key"), &key) ? key.size() : 0, err.empty() ? 88u : 0u);
+    EXPECT_EQ(testsupport::fileExists(path("new")), err.empty());
+    testsupport::removeTree(path("new"));
+  }
+}
+
+// Core dumps are off from the start: the interposer reports the program's
+// dumpable flag as it ends.
+TEST_F(FaultInjection, ProgramsThatHoldSecretsCannotDumpThem) {
+  std::vector<std::vector<std::string>> runs = {{"vorn_sql", "-p", "pw", "-s", "conf"},
+                                                {"vorn_set", "-s", "conf"},
+                                                {"vorn_show", "conf"},
+                                                {"vorn_keyfile", "--check", "--key-stdin", "conf"}};
+  if (VORN_DBCHECK_BUILT) runs.push_back({"vorn_dbcheck", "conf"});
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run[0]);
+    testsupport::RunOptions options{.input = "password=pw\n", .cwd = dir_, .preload = FAULT_INJECT_PATH};
+    options.args.assign(run.begin() + 1, run.end());
+    options.env = {"HOME=" + dir_, "VORN_DUMPABLE=1", "VORN_ALLOC_COUNT=" + path("dumpable")};
+    testsupport::runProgram(testsupport::programPath(run[0]), options);
+    std::string dumpable;
+    EXPECT_EQ(testsupport::readFile(path("dumpable"), &dumpable) ? dumpable : "(not reported)", "0");
+    unlink(path("dumpable").c_str());
   }
 }
 

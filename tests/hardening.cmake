@@ -1,4 +1,4 @@
-# Hardening checks of the deliverables, fault injection into vorn_sql, valgrind
+# Hardening checks of the deliverables, fault injection into the programs, valgrind
 # runs and static analysis. Each runs only in the builds where it means
 # something: none of them in the sanitizer builds, whose runtimes replace the
 # allocator and the hardening flags; valgrind and the analysers natively only.
@@ -23,15 +23,19 @@ foreach(program IN LISTS VORN_PROGRAM_LIST)
   endif()
 endforeach()
 
-# The interposer that the fault-injection test preloads into vorn_sql: a
+# The interposer that the fault-injection test preloads into the programs: a
 # library of the build's own architecture, never installed or shipped.
 add_library(fault_inject SHARED fault_inject.cpp)
 target_compile_options(fault_inject PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)
 target_link_libraries(fault_inject PRIVATE ${CMAKE_DL_LIBS})
 set_target_properties(fault_inject PROPERTIES LINKER_LANGUAGE C)
+set(vorn_dbcheck_built 0)
+if(TARGET vorn_dbcheck)
+  set(vorn_dbcheck_built 1)
+endif()
 vorn_gtest(fault_injection_tests
   SOURCES fault_injection_test.cpp
-  DEFINES FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>")
+  DEFINES FAULT_INJECT_PATH="$<TARGET_FILE:fault_inject>" VORN_DBCHECK_BUILT=${vorn_dbcheck_built})
 add_dependencies(fault_injection_tests fault_inject)
 
 # Valgrind and the analysers on the amd64 build alone: the i386 build root has

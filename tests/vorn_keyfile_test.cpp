@@ -54,15 +54,17 @@ TEST_F(VornKeyfile, ToolWritesAReadOnlyFileForItsKey) {
 
 TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
   ASSERT_TRUE(testsupport::writeFile("existing", "old", 0644));
+  ASSERT_EQ(symlink(".", "outlink"), 0);
   const struct {
     std::vector<std::string> args;  // "out" and "existing" become paths of the test folder
     int status;
-    const char* message;
+    std::string message;
     std::string input = "";
   } cases[] = {
       {{"--key-stdin", "out"}, 2, "32 hexadecimal digits", std::string(kTestKeyHex) + "\n\n"},
       {{"--key-stdin", "out"}, 2, "32 hexadecimal digits", " " + std::string(kTestKeyHex)},
       {{"--key-stdin", "out"}, 2, "32 hexadecimal digits"},
+      {{"--key-stdin", "out"}, 2, "32 hexadecimal digits", std::string(kTestKeyHex) + std::string("\0garbage", 8)},
       {{"--key-stdin", "--key", kTestKeyHex, "out"}, 2, "--key given twice", kTestKeyHex},
       {{"--key=0123456789abcdef00dcba9876543210", "out"}, 2, "zero byte"},
       {{"--key=0123456789abcdeffedcba987654321", "out"}, 2, "32 hexadecimal digits"},
@@ -72,6 +74,7 @@ TEST_F(VornKeyfile, ToolRefusesBadKeysAndExistingFiles) {
       {{"0123456789abcdef00dcba9876543210", "out"}, 2, "zero byte"},  // the earlier form
       {{std::string("--key=") + kTestKeyHex, "existing"}, 1, "existing\" exists; a key file is never replaced"},
       {{"--key"}, 2, "Usage: vorn_keyfile"},
+      {{"outlink/key"}, 1, "refusing the folder \"" + path("outlink") + "\": a symbolic link"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);

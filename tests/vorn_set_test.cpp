@@ -120,7 +120,10 @@ TEST_F(VornSet, SystemFailuresGiveStatusOneAndLeaveTheOldFile) {
 }
 
 // On a terminal: each value asked for, the password without echo, the terminal
-// restored afterwards and when interrupted at the password.
+// restored afterwards and when interrupted at the password, and echo off again
+// after a stop. The program runs as a shell's job does: in a process group of
+// its own in the foreground, whose parent, in the same session, waits for it
+// (the kernel ignores the terminal's stop in a group without one).
 class VornSetTerminal : public VornSet {
  protected:
   void start(const std::vector<std::string>& args) {
@@ -134,6 +137,15 @@ class VornSetTerminal : public VornSet {
       dup2(slave_, 0);
       dup2(slave_, 1);
       dup2(err_[1], 2);
+      if (pid_t job = fork(); job > 0) {
+        int status = 0;
+        waitpid(job, &status, 0);
+        if (WIFSIGNALED(status)) raise(WTERMSIG(status));
+        _exit(WEXITSTATUS(status));
+      }
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_IGN);  // to take the terminal from the background
+      tcsetpgrp(0, getpid());
       std::vector<std::string> words = {program};
       words.insert(words.end(), args.begin(), args.end());
       std::vector<char*> argv;
@@ -212,16 +224,28 @@ TEST_F(VornSetTerminal, AsksForEachValueThePasswordWithoutEcho) {
                                                       "\" DBNAME auth\n", "\" PORTNO 3307\n"}));
 }
 
-TEST_F(VornSetTerminal, RestoresTheTerminalWhenInterruptedAtThePassword) {
+TEST_F(VornSetTerminal, KeepsThePasswordHiddenAcrossAStopAndRestoresTheTerminalWhenInterrupted) {
   start({"-s", path("conf")});
   type("\n\n");
   ASSERT_TRUE(waitFor("password [leave out]: ")) << err_text_;
   for (int tries = 0; echoing() && tries < 500; tries++) usleep(10000);
   ASSERT_FALSE(echoing());
-  kill(pid_, SIGINT);
+  pid_t job = tcgetpgrp(master_);
+  type("\x1a");      // Ctrl-Z
+  std::string stat;  // "PID (NAME) T ..." once stopped
+  for (int tries = 0; stat.find(") T ") == std::string::npos && tries < 500; tries++, usleep(10000))
+    testsupport::readFile("/proc/" + std::to_string(job) + "/stat", &stat);
+  ASSERT_NE(stat.find(") T "), std::string::npos) << stat;
+  EXPECT_TRUE(echoing());  // the shell's terminal as it was, while stopped
+  kill(job, SIGCONT);
+  for (int tries = 0; echoing() && tries < 500; tries++) usleep(10000);
+  type("typed-after-the-stop");
+  usleep(200000);  // the terminal's echo, if any, is done by now
+  kill(job, SIGINT);
   int status = wait();
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
   EXPECT_TRUE(echoing());
+  EXPECT_EQ(echoed().find("typed-after"), std::string::npos);
   EXPECT_FALSE(testsupport::fileExists(path("conf")));
 }
 

@@ -22,6 +22,7 @@
 
 #include "chores.h"
 #include "display.h"
+#include "secrets.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "config_text.h"
@@ -361,6 +362,7 @@ int checkAndConnect(const Settings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  keepSecretsOutOfDumps();
   Settings s;
   int status = parseCommandLine(argc, argv, &s);
   if (status >= 0) return status;

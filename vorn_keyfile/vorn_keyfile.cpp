@@ -2,6 +2,8 @@
 // or for a random one. The key bytes are placed among random non-zero filler so
 // that all 66 bytes of key material are used, and the material is scrambled into
 // the key file's 88 characters, which the key loading turns back into the key.
+// The file appears complete or not at all: it is written under a temporary name
+// in its folder and linked to its own name, which never replaces a file.
 // Status 0: written; 1: not written (nothing left behind); 2: usage error.
 #include <errno.h>
 #include <fcntl.h>
@@ -17,9 +19,9 @@
 
 #include "chores.h"
 #include "key_path.h"
+#include "secrets.h"
 #include "tool_options.h"
 #include "vorncrypt.h"
-#include "vorncrypt_internal.h"
 
 namespace {
 
@@ -30,6 +32,8 @@ constexpr int kOtherKey = 1;
 constexpr int kNoKey = 3;
 // Folders that may be created for the key file's path, at most.
 constexpr size_t kMaxNewFolders = 64;
+// Bytes of the temporary name, terminator included.
+constexpr size_t kTemporaryNameSize = 32;
 
 const char kUsage[] =
     "Usage: vorn_keyfile [-k HEX|--key=HEX|--key-stdin] [--print-key] [PATH]\n"
@@ -98,78 +102,149 @@ bool scrambledKeyText(const uint8_t key[kKeyBytes], char scrambled[kScrambledKey
   return vorn_scramble_key(key, material, scrambled);
 }
 
-// The folders made for a key file, to be removed again when it fails.
-struct NewFolders {
-  char path[PATH_MAX];
-  size_t ends[kMaxNewFolders];  // length of each folder's path in path, in order
-  size_t count;
+// The key file's folder, reached one folder at a time from "/" or the working
+// folder without following a link, and the folders made on the way, which are
+// removed again when the key file is not written.
+struct KeyFolder {
+  char path[PATH_MAX];              // the key file's path, cut at a folder's end while it is opened
+  int fd;                           // the folder reached
+  int parent[kMaxNewFolders];       // the folder that holds each new folder, kept open
+  size_t name[kMaxNewFolders];      // where each new folder's name starts in path
+  size_t name_end[kMaxNewFolders];  // and where it ends
+  size_t made;
 };
 
-void removeFolders(NewFolders* made) {
-  while (made->count > 0) {
-    made->count--;
-    char saved = made->path[made->ends[made->count]];
-    made->path[made->ends[made->count]] = '\0';
-    rmdir(made->path);
-    made->path[made->ends[made->count]] = saved;
+// A folder on the way is only passed through, which needs no right to read it
+// (O_PATH); a new one is opened to set its mode.
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int kNewFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Closes the folders, removing those made first when remove is set.
+void closeKeyFolder(KeyFolder* k, bool remove) {
+  // Unless it still holds the last new folder, which it does when opening
+  // that one failed.
+  if (k->fd >= 0 && (k->made == 0 || k->parent[k->made - 1] != k->fd)) close(k->fd);
+  k->fd = -1;
+  while (k->made > 0) {
+    size_t i = --k->made;
+    if (remove) {
+      k->path[k->name_end[i]] = '\0';
+      unlinkat(k->parent[i], k->path + k->name[i], AT_REMOVEDIR);
+      k->path[k->name_end[i]] = '/';
+    }
+    close(k->parent[i]);
   }
 }
 
-// Creates the folder made->path (cut at i), mode 0755 whatever the umask, and
-// records it; an existing folder is no error. Returns 0 or the error number.
-int makeFolder(NewFolders* made, size_t i) {
-  if (mkdir(made->path, 0755) != 0) return errno == EEXIST ? 0 : errno;
-  if (made->count == kMaxNewFolders) {
-    rmdir(made->path);
-    return ENAMETOOLONG;
+// Whether the folder fd, named shown, may hold the key file: nobody but root and
+// the caller may change what is in it (as OpenSSH's StrictModes has it). Says
+// why not.
+bool trusted(int fd, const char* shown) {
+  struct stat st;
+  char why[64];
+  if (fstat(fd, &st) != 0) {
+    formatText(why, sizeof why, "%s", std::strerror(errno));
+  } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
+    formatText(why, sizeof why, "owned by user %u, neither root nor the caller", static_cast<unsigned>(st.st_uid));
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    formatText(why, sizeof why, "writable by other users, without the sticky bit");
+  } else {
+    return true;
   }
-  made->ends[made->count++] = i;
-  return chmod(made->path, 0755) == 0 ? 0 : errno;
+  std::fprintf(stderr, "vorn_keyfile: refusing the folder \"%s\": %s\n", shown, why);
+  return false;
 }
 
-// Creates the missing folders above file, recording them in made. False, with
-// errno set and the folders made removed again, on failure.
-bool makeParents(const char* file, NewFolders* made) {
-  made->count = 0;
-  size_t len = std::strlen(file);
-  if (len >= sizeof made->path) {
+// Opens the folder named path[from, to) in k->fd, making it when it is missing
+// (mode 0755 whatever the umask). -1 with errno when it cannot.
+int openOrMake(KeyFolder* k, size_t from, size_t to) {
+  const char* name = k->path + from;
+  int fd = openat(k->fd, name, kFolderFlags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  if (k->made == kMaxNewFolders) {
     errno = ENAMETOOLONG;
+    return -1;
+  }
+  if (mkdirat(k->fd, name, 0755) != 0) return -1;
+  k->parent[k->made] = k->fd;
+  k->name[k->made] = from;
+  k->name_end[k->made++] = to;
+  fd = openat(k->fd, name, kNewFolderFlags);
+  if (fd >= 0 && fchmod(fd, 0755) != 0) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Steps from k->fd into the folder path[from, to), trusted. False after saying
+// why.
+bool enterFolder(KeyFolder* k, size_t from, size_t to) {
+  k->path[to] = '\0';
+  int fd = openOrMake(k, from, to);
+  int error = errno;
+  struct stat st;
+  bool link = fd < 0 && error == ENOTDIR && fstatat(k->fd, k->path + from, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+              S_ISLNK(st.st_mode);
+  if (link) std::fprintf(stderr, "vorn_keyfile: refusing the folder \"%s\": a symbolic link\n", k->path);
+  bool entered = fd >= 0 && trusted(fd, k->path);
+  k->path[to] = '/';
+  if (fd < 0 && !link) {
+    std::fprintf(stderr, "vorn_keyfile: cannot create the folders of \"%s\": %s\n", k->path, std::strerror(error));
+  }
+  if (fd < 0) return false;
+  // A folder that holds a new one stays open, to remove it by name if need be.
+  if (k->made == 0 || k->parent[k->made - 1] != k->fd) close(k->fd);
+  k->fd = fd;
+  return entered;
+}
+
+// Opens the folder of the key file path in k, making the missing ones, and
+// sets *name to the file's name in path. False after saying why it cannot.
+bool openKeyFolder(const char* path, KeyFolder* k, const char** name) {
+  k->made = 0;
+  k->fd = -1;
+  const char* start = path[0] == '/' ? "/" : ".";
+  int error = ENAMETOOLONG;
+  if (formatText(k->path, sizeof k->path, "%s", path)) {
+    k->fd = open(start, kFolderFlags);
+    error = errno;
+  }
+  if (k->fd < 0) {
+    std::fprintf(stderr, "vorn_keyfile: cannot create the folders of \"%s\": %s\n", path, std::strerror(error));
     return false;
   }
-  std::memcpy(made->path, file, len + 1);
-  const char* last = std::strrchr(made->path, '/');
-  size_t parent_end = last != nullptr ? static_cast<size_t>(last - made->path) : 0;
-  for (size_t i = 1; i <= parent_end; i++) {
-    if (made->path[i] != '/' || made->path[i - 1] == '/') continue;
-    made->path[i] = '\0';
-    int error = makeFolder(made, i);
-    made->path[i] = '/';
-    if (error != 0) {
-      removeFolders(made);
-      errno = error;
-      return false;
-    }
+  if (!trusted(k->fd, start)) return false;
+  const char* last = std::strrchr(path, '/');
+  size_t name_at = last == nullptr ? 0 : static_cast<size_t>(last - path) + 1;
+  for (size_t from = 0, to = 0; to + 1 < name_at; from = to + 1) {
+    to = static_cast<size_t>(std::strchr(path + from, '/') - path);
+    if (to > from && !enterFolder(k, from, to)) return false;
   }
+  *name = path + name_at;
   return true;
 }
 
-// Creates path exclusively and writes the scrambled text, mode 0444 whatever
-// the umask, forced to disk with its folder. Returns 0, else the error number
-// (the file may then exist and is the caller's to remove); *created says
-// whether it was made.
-int writeScrambled(const char* path, const char scrambled[kScrambledKeyChars], bool* created) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0444);
-  *created = fd >= 0;
-  if (fd < 0) return errno;
+// Writes the scrambled text to a new file name in the folder fd, mode 0444
+// whatever the umask, and forces it to disk. Returns 0, else the error number;
+// *created says whether the file was made.
+int writeTemporary(int fd, const char* name, const char scrambled[kScrambledKeyChars], bool* created) {
+  int file = openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0400);
+  *created = file >= 0;
+  if (file < 0) return errno;
   // The creation mask may have taken bits away; the loader wants exactly 0444.
-  bool ok = fchmod(fd, 0444) == 0 &&
-            write(fd, scrambled, kScrambledKeyChars) == static_cast<ssize_t>(kScrambledKeyChars) && fsync(fd) == 0;
-  int error = errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = errno;
+  bool ok = fchmod(file, 0444) == 0;
+  for (size_t done = 0; ok && done < kScrambledKeyChars;) {
+    ssize_t n = write(file, scrambled + done, kScrambledKeyChars - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
   }
-  if (ok && !syncFolderOf(path)) {
+  ok = ok && fsync(file) == 0;
+  int error = errno;
+  if (close(file) != 0 && ok) {
     ok = false;
     error = errno;
   }
@@ -183,37 +258,72 @@ bool printKey(const uint8_t key[kKeyBytes]) {
   return std::putchar('\n') != EOF && std::fflush(stdout) == 0;
 }
 
+// A name for the file while it is written, in the key file's folder, that no
+// later run takes for anything: ".vorn_keyfile-" and 12 random hexadecimal
+// digits. False when the random source fails.
+bool temporaryName(char name[kTemporaryNameSize]) {
+  uint8_t random[6];
+  return randomNonZero(random, sizeof random) &&
+         formatText(name, kTemporaryNameSize, ".vorn_keyfile-%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
+                    random[3], random[4], random[5]);
+}
+
+// Puts the key file name into the folder fd complete or not at all: written
+// under the name temporary, forced to disk, then linked to name, which never
+// replaces a file, and the folder forced to disk. Returns 0, else the error
+// number, with *writing telling a failed write from a failed creation of the
+// file or its name; *linked says whether the file got its name.
+int placeKeyFile(int fd, const char* name, const char* temporary, const char scrambled[kScrambledKeyChars],
+                 bool* writing, bool* linked) {
+  bool made = false;
+  int error = writeTemporary(fd, temporary, scrambled, &made);
+  *writing = made;
+  if (error == 0 && linkat(fd, temporary, fd, name, 0) != 0) {
+    error = errno;
+    *writing = false;
+  }
+  *linked = error == 0;
+  if (made) unlinkat(fd, temporary, 0);
+  // Forced to disk through a descriptor that can be, opened afresh.
+  int folder = error == 0 ? openat(fd, ".", kNewFolderFlags) : -1;
+  if (error == 0 && (folder < 0 || fsync(folder) != 0)) {
+    error = errno;
+    *writing = true;
+  }
+  if (folder >= 0) close(folder);
+  return error;
+}
+
 // Writes the key file for key at path; on failure prints why and leaves nothing.
 int writeKeyFile(const char* path, const uint8_t key[kKeyBytes], bool print_key) {
   char scrambled[kScrambledKeyChars];
-  if (!scrambledKeyText(key, scrambled)) {
+  char temporary[kTemporaryNameSize];
+  if (!scrambledKeyText(key, scrambled) || !temporaryName(temporary)) {
+    wipe(scrambled, sizeof scrambled);
     std::fprintf(stderr, "vorn_keyfile: cannot get random bytes from \"%s\"\n", kRandomSource);
     return kNotWritten;
   }
-  static NewFolders made;
-  if (!makeParents(path, &made)) {
-    wipe(scrambled, sizeof scrambled);
-    std::fprintf(stderr, "vorn_keyfile: cannot create the folders of \"%s\": %s\n", path, std::strerror(errno));
-    return kNotWritten;
-  }
-  bool created = false;
-  int error = writeScrambled(path, scrambled, &created);
+  static KeyFolder folder;
+  const char* name = nullptr;
+  bool writing = false;
+  bool linked = false;
+  int error = -1;
+  if (openKeyFolder(path, &folder, &name))
+    error = placeKeyFile(folder.fd, name, temporary, scrambled, &writing, &linked);
   wipe(scrambled, sizeof scrambled);
   // A key that could not be kept is of no use: the file goes too.
   bool printed = error != 0 || !print_key || printKey(key);
   if (error == 0 && !printed) error = errno;
-  if (error == 0) return 0;
-
-  if (created) unlink(path);
-  removeFolders(&made);
+  if (error != 0 && linked) unlinkat(folder.fd, name, 0);
+  closeKeyFolder(&folder, error != 0);
+  if (error <= 0) return error == 0 ? 0 : kNotWritten;
   if (!printed) {
     std::fprintf(stderr, "vorn_keyfile: cannot print the key (%s); \"%s\" removed\n", std::strerror(error), path);
-  } else if (!created && error == EEXIST) {
+  } else if (!writing && error == EEXIST) {
     std::fprintf(stderr, "vorn_keyfile: \"%s\" exists; a key file is never replaced\n", path);
-  } else if (!created) {
-    std::fprintf(stderr, "vorn_keyfile: cannot create \"%s\": %s\n", path, std::strerror(error));
   } else {
-    std::fprintf(stderr, "vorn_keyfile: cannot write \"%s\": %s\n", path, std::strerror(error));
+    std::fprintf(stderr, "vorn_keyfile: cannot %s \"%s\": %s\n", writing ? "write" : "create", path,
+                 std::strerror(error));
   }
   return kNotWritten;
 }
@@ -221,16 +331,25 @@ int writeKeyFile(const char* path, const uint8_t key[kKeyBytes], bool print_key)
 // The key's digits as read from standard input, wiped before the program ends.
 char stdin_key[2 * kKeyBytes + 3];
 
-// Reads at most the 32 digits and a newline from standard input into stdin_key;
-// anything longer is kept long enough to be refused.
+// Reads at most the 32 digits and a newline from standard input into stdin_key
+// (from a terminal, one line without echo); anything longer is kept long
+// enough to be refused, and a zero byte anywhere makes it empty, so that it is
+// refused too.
 const char* readStdinKey() {
+  bool hidden = isatty(STDIN_FILENO) && echoOff(STDIN_FILENO);
+  if (hidden) std::fputs("Key (32 hexadecimal digits): ", stderr);
   size_t n = 0;
-  while (n < sizeof stdin_key - 1) {
+  while (n < sizeof stdin_key - 1 && !(hidden && n > 0 && stdin_key[n - 1] == '\n')) {
     ssize_t got = read(STDIN_FILENO, stdin_key + n, sizeof stdin_key - 1 - n);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     n += static_cast<size_t>(got);
   }
+  if (hidden) {
+    restoreEcho();
+    std::fputc('\n', stderr);
+  }
+  if (std::memchr(stdin_key, '\0', n) != nullptr) n = 0;
   if (n > 0 && stdin_key[n - 1] == '\n') n--;
   stdin_key[n] = '\0';
   return stdin_key;
@@ -297,12 +416,14 @@ int chooseKey(const char* hex, uint8_t key[kKeyBytes]) {
 
 // Whether the key file at path loads key, by the same loading as vorn_sql's.
 int checkKeyFile(const char* path, const uint8_t key[kKeyBytes]) {
-  if (getSeedKeyFromFile(path) != 1) {
+  uint8_t loaded[kKeyBytes];
+  bool found = vorn_load_key(path, loaded);
+  bool same = found && std::memcmp(loaded, key, kKeyBytes) == 0;
+  wipe(loaded, sizeof loaded);
+  if (!found) {
     std::fprintf(stderr, "vorn_keyfile: no key can be loaded from \"%s\"\n", path);
     return kNoKey;
   }
-  bool same = std::memcmp(seed_key, key, kKeyBytes) == 0;
-  wipe(seed_key, sizeof seed_key);
   if (same) return 0;
   std::fprintf(stderr, "vorn_keyfile: \"%s\" holds another key\n", path);
   return kOtherKey;
@@ -332,6 +453,10 @@ int main(int argc, char** argv) {
   // A closed pipe on standard output makes printing the key fail, so that the
   // key file is removed, instead of killing the process with the file left.
   signal(SIGPIPE, SIG_IGN);
+  // Past a file-size limit a write fails with EFBIG instead of killing the
+  // process, so the file is removed too.
+  signal(SIGXFSZ, SIG_IGN);
+  keepSecretsOutOfDumps();
   int status = run(argc, argv);
   wipe(stdin_key, sizeof stdin_key);
   return status;

@@ -6,7 +6,6 @@
 // Status 0: written; 1: not written for a reason of the system or the key
 // (nothing left behind); 2: a refused option, input line or value.
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include "chores.h"
 #include "config_file.h"
 #include "config_text.h"
+#include "secrets.h"
 #include "set_input.h"
 #include "tool_options.h"
 
@@ -82,34 +82,7 @@ bool takeOption(int c, const char* arg, void* context) {
 }
 
 // ---------------------------------------------------------------------------
-// The terminal: echo off for the password, restored on every way out.
-
-termios saved_terminal;
-volatile sig_atomic_t echo_off = 0;
-
-void restoreTerminal() {
-  if (echo_off) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_terminal);
-  echo_off = 0;
-}
-
-void onSignal(int sig) {
-  restoreTerminal();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-bool echoOff() {
-  termios quiet;
-  if (tcgetattr(STDIN_FILENO, &saved_terminal) != 0) return false;
-  quiet = saved_terminal;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  static const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-  for (int sig : kSignals) signal(sig, onSignal);
-  echo_off = 1;
-  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0) return true;
-  echo_off = 0;
-  return false;
-}
+// The terminal: each value asked for, the password without echo.
 
 // One answer line into buf (size bytes, the newline dropped). Returns its
 // length, or -1 at the end of input before any byte, or -2 when it does not fit
@@ -142,10 +115,10 @@ void askFor(size_t i, bool accept_defaults, SetValues* values) {
   char* buf = held.answers[i];
   for (;;) {
     std::fprintf(stderr, "%s [%s]: ", kSetNames[i], accept_defaults ? kConnectionLines[i].default_value : "leave out");
-    bool hidden = std::strcmp(kConnectionLines[i].key, "PASSWORD") == 0 && echoOff();
+    bool hidden = std::strcmp(kConnectionLines[i].key, "PASSWORD") == 0 && echoOff(STDIN_FILENO);
     ssize_t n = readAnswer(buf, sizeof held.answers[i]);
     if (hidden) {
-      restoreTerminal();
+      restoreEcho();
       std::fputc('\n', stderr);
     }
     if (n == -1 || n == 0) return;
@@ -256,8 +229,9 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG instead of killing the
   // process, so the temporary file is still removed.
   signal(SIGXFSZ, SIG_IGN);
+  keepSecretsOutOfDumps();
   int status = run(argc, argv);
-  restoreTerminal();
+  restoreEcho();
   wipe(&held, sizeof held);
   return status;
 }

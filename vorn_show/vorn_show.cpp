@@ -9,6 +9,7 @@
 
 #include "chores.h"
 #include "display.h"
+#include "secrets.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "tool_options.h"
@@ -128,4 +129,7 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(argc, argv); }
+int main(int argc, char** argv) {
+  keepSecretsOutOfDumps();
+  return run(argc, argv);
+}

@@ -282,6 +282,9 @@ void releaseSecret(void* buffer, size_t bytes) {
 
 namespace {
 
+// The most that one read(2) returns on Linux, whatever it is asked for.
+constexpr off_t kLongestRead = 0x7ffff000;
+
 // The first kScrambledKeyChars bytes of the key file into text, when it is a
 // regular file of the key mode holding at least that many bytes; else false.
 // Nothing after them counts, so nothing more is read: the time and memory a
@@ -292,9 +295,11 @@ bool readKeyText(const char* path, char text[kScrambledKeyChars]) {
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
+  // A file larger than one read can return on Linux stays refused, as it was
+  // when the whole file was read in one call: every key file gives the result
+  // it always gave.
   bool read_all = fstat(fd, &st) == 0 && (st.st_mode & kKeyModeMask) == kKeyMode &&
-                  st.st_size >= static_cast<off_t>(kScrambledKeyChars) &&
-                  static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(SSIZE_MAX) &&
+                  st.st_size >= static_cast<off_t>(kScrambledKeyChars) && st.st_size <= kLongestRead &&
                   read(fd, text, kScrambledKeyChars) == static_cast<ssize_t>(kScrambledKeyChars);
   close(fd);
   return read_all;

@@ -370,6 +370,9 @@ TEST_F(KeyLoad, ReadsOnlyWhatCounts) {
   std::ifstream("/proc/self/io") >> rchar >> read_after;
   ASSERT_GE(read_before, 0);
   EXPECT_LT(read_after - read_before, 4096);
+  // Larger than one read returns: refused, as when the whole file was read.
+  ASSERT_EQ(truncate(kTestKeyFile, 0x7ffff001), 0);
+  expectLoad(kTestKeyFile, -1);
 }
 
 // Known answers computed apart from the code (tests/fixtures/make_fixtures.py),

@@ -86,6 +86,7 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
        2,
        "\"valued\" is neither a plain configuration nor encrypted under the key from \".vorn_yelto\"\n"},
       {{"empty"}, "/x", 2, "\"empty\" is empty\n"},
+      {{"-"}, "/x", 2, "\"-\" is empty\n"},  // nothing on standard input
       {{"fifo"}, "/x", 2, "Cannot read \"fifo\": not a regular file\n"},
       {{"folder"}, "/x", 2, "Cannot read \"folder\": not a regular file\n"},
       {{"big"}, "/x", 2, "Cannot read \"big\": larger than 4096 bytes\n"},
@@ -136,11 +137,13 @@ TEST_F(VornShow, ShowsEveryTextVornSqlWrites) {
     ASSERT_TRUE(testsupport::readFile(path("plain"), &plain));
     std::string masked = plain;
     if (password != 2) masked = replaced(plain, password == 0 ? given[2] : "mekvisa", "*****");
-    for (const char* file : {"plain", "encrypted"}) {
+    ASSERT_TRUE(testsupport::readFile(path("encrypted"), &input_));
+    for (const char* file : {"plain", "encrypted", "-"}) {  // "-": the encrypted bytes on standard input
       RunResult revealed = show({"--reveal", file});
       EXPECT_EQ(revealed.exit_code, 0) << revealed.err;
       EXPECT_EQ(revealed.out, plain);
     }
+    input_.clear();
     // Masking works on the text as read, so the encrypted file stands for both.
     RunResult shown = show({"encrypted"});
     EXPECT_EQ(shown.exit_code, 0) << shown.err;

@@ -23,6 +23,7 @@ const char kUsage[] =
     "  -q, --quiet            print nothing on standard output; only check\n"
     "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
     "  -h, --help             print this help\n"
+    "FILE - reads the configuration from standard input.\n"
     "Exit status: 0 valid, 1 read but not valid, 2 not read (usage, file, key or content).\n";
 
 const vornopt::option kLongOptions[] = {
@@ -113,7 +114,9 @@ int run(int argc, char** argv) {
 
   char text[kConfigFileMax + 1];
   size_t len = 0;
-  status = readConfigFile(path, s.key_path, text, &len);
+  // "-": the configuration comes on standard input, for example through a pipe.
+  status = std::strcmp(path, "-") == 0 ? readConfigStream(STDIN_FILENO, path, s.key_path, text, &len)
+                                       : readConfigFile(path, s.key_path, text, &len);
   if (status != 0) return status;
   ConnectionValues values;
   int faults = checkConfigText(path, text, len, &values, stderr);

@@ -154,6 +154,24 @@ TEST_F(VornShow, ShowsEveryTextVornSqlWrites) {
   }
 }
 
+// A file edited by hand may hold a password under a key spaced, cased or spelt
+// otherwise, or on a line of its own: masked wherever it is read from.
+TEST_F(VornShow, MasksEveryValueThatMayBeAPassword) {
+  const std::string text = replaced(defaultText(), "\" HOSTNAME localhost\n", "\t\"\tHOSTNAME\tlocalhost\n");
+  const std::string edited = replaced(
+      text, "\" PASSWORD mekvisa\n",
+      "\"  PASSWORD pw1\n\" PASSWORD\tpw2\n \" password = pw3\n\"PASSWORD:pw4\r\n\" PASSWD pw5\npw6\n\" PASSWORD\n");
+  ASSERT_TRUE(testsupport::writeFile(path("conf"), edited));
+  input_ = edited;
+  for (const char* file : {"conf", "-"}) {
+    RunResult shown = show({file});
+    EXPECT_EQ(shown.exit_code, 1);
+    EXPECT_EQ(shown.out, replaced(text, "\" PASSWORD mekvisa\n",
+                                  "\"  PASSWORD *****\n\" PASSWORD\t*****\n \" password = *****\n\"PASSWORD:*****\n\" "
+                                  "PASSWD *****\n*****\n\" PASSWORD\n"));
+  }
+}
+
 // On a terminal, control characters (C1 ones too) and bytes outside UTF-8 are
 // shown as \xHH, UTF-8 text as it is; through a pipe the text stays exact.
 TEST_F(VornShow, ValuesReachATerminalWithoutControlCharacters) {

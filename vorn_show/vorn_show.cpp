@@ -34,7 +34,6 @@ const vornopt::option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-constexpr char kPasswordPrefix[] = "\" PASSWORD ";
 constexpr char kMask[] = "*****";
 
 // Writes n bytes of a line: byte for byte, or on a terminal with control
@@ -45,18 +44,48 @@ bool putLine(const char* text, size_t n, bool on_terminal) {
   return std::fwrite(text, 1, n, stdout) == n;
 }
 
-// Writes text to standard output with the value of every PASSWORD line replaced
-// by the mask unless reveal. False when standard output fails.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool endsKey(char c) { return isBlank(c) || c == '=' || c == ':'; }
+
+// Whether the n bytes at key are the key of a line that vorn_sql writes and
+// that holds no secret.
+bool isShownKey(const char* key, size_t n) {
+  auto is = [key, n](const char* k) { return std::strlen(k) == n && std::memcmp(k, key, n) == 0; };
+  bool shown = false;
+  for (const SettingLine& line : kFixedLines) shown = shown || is(line.key);
+  for (const ConnectionLine& line : kConnectionLines) shown = shown || (is(line.key) && !is("PASSWORD"));
+  return shown;
+}
+
+// Where the mask replaces the rest of the line of n bytes at line; n for none.
+// A hand-edited file may hold a password under a key spaced, cased or spelt
+// otherwise, or on a line of its own, so a value is shown only after a key
+// that vorn_sql writes and that is no password, blanks allowed around the
+// opening double quote; any other key's value is masked, and so is a line
+// without the double quote.
+size_t maskFrom(const char* line, size_t n) {
+  size_t at = 0;
+  while (at < n && isBlank(line[at])) at++;
+  if (at == n) return n;
+  if (line[at++] != '"') return 0;
+  while (at < n && isBlank(line[at])) at++;
+  size_t key = at;
+  while (at < n && !endsKey(line[at])) at++;
+  if (isShownKey(line + key, at - key)) return n;
+  while (at < n && endsKey(line[at])) at++;
+  return at;
+}
+
+// Writes text to standard output, unless reveal with the mask for every value
+// that may be a secret (maskFrom). False when standard output fails.
 bool printText(const char* text, size_t len, bool reveal, bool on_terminal) {
-  const size_t prefix = sizeof kPasswordPrefix - 1;
   for (size_t at = 0; at < len;) {
     const char* nl = static_cast<const char*>(std::memchr(text + at, '\n', len - at));
     size_t end = nl != nullptr ? static_cast<size_t>(nl - text) : len;
-    if (!reveal && end - at > prefix && std::memcmp(text + at, kPasswordPrefix, prefix) == 0) {
-      if (std::fwrite(text + at, 1, prefix, stdout) != prefix || std::fputs(kMask, stdout) == EOF) return false;
-      at = end;
-    }
-    if (!putLine(text + at, end - at, on_terminal) || (nl != nullptr && std::fputc('\n', stdout) == EOF)) return false;
+    size_t shown = reveal ? end - at : maskFrom(text + at, end - at);
+    if (!putLine(text + at, shown, on_terminal) || (shown < end - at && std::fputs(kMask, stdout) == EOF) ||
+        (nl != nullptr && std::fputc('\n', stdout) == EOF))
+      return false;
     at = end + 1;
   }
   return std::fflush(stdout) == 0;

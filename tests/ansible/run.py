@@ -5,7 +5,8 @@
 #   run.py files|lock COLLECTION SCRATCH NAME=PROGRAM...
 # (every program of the build under its own name: the hosts' bin folder).
 # While the plays run, a sampler reads every process's command line and
-# environment, and each program logs its own: no secret may show in either.
+# environment and every file in the temporary folders, and each program logs its
+# own: no secret may show in any of them.
 # Exits 77 (skipped) with the reason when something it needs is missing.
 import json, os, shlex, shutil, subprocess, sys, time
 
@@ -48,6 +49,7 @@ if part == 'lock':
         skip('the file system of %s cannot set the immutable attribute' % root)
     run(['chattr', '-i', root + '/probe'])
 os.makedirs(root + '/log')
+os.makedirs(root + '/tmp')  # the temporary folder of Ansible and the modules (TMPDIR)
 for name, target in programs.items():  # each logs its arguments and environment, a file a process
     if name != 'vorn_dbcheck':  # linked in only for its own check below
         with open(root + '/bin/' + name, 'w') as f:
@@ -59,8 +61,9 @@ assert run([keyfile, '--key-stdin', key + '/.vorn_yelto'], input=KEY).returncode
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
 os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
 
-env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=root + '/collections', ANSIBLE_NOCOLOR='1',
-           ANSIBLE_LOCAL_TEMP=root + '/tmp', ANSIBLE_REMOTE_TMP=root + '/tmp',
+# Pipelining, as the README has it: no module with its arguments is written to a file.
+env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=root + '/collections', ANSIBLE_NOCOLOR='1', TMPDIR=root + '/tmp',
+           ANSIBLE_LOCAL_TEMP=root + '/tmp', ANSIBLE_REMOTE_TMP=root + '/tmp', ANSIBLE_PIPELINING='True',
            ANSIBLE_CALLBACKS_ENABLED='tree', ANSIBLE_CALLBACK_TREE_DIR=root + '/results')
 for args in (['build', collection, '--output-path', root],
              ['install', '-p', root + '/collections', root + '/vorn-admin-1.0.0.tar.gz']):
@@ -150,7 +153,7 @@ def program_label(words):
 
 own_programs = {p.encode(): n for n, p in programs.items()}
 own_programs.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
-sampler = sampling.Sampler(SECRETS, program_label).start()
+sampler = sampling.Sampler(SECRETS, program_label, [root + '/tmp']).start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':

@@ -16,18 +16,20 @@ description:
   - Writes the database-connection configuration file of the vorn authentication product
     with C(vorn_set), plain or encrypted, on the managed host. C(vorn_set) writes the same
     file as C(vorn_sql), byte for byte, and takes the values on its standard input.
-  - Idempotent. The module first lets C(vorn_set) write the file into a private temporary
-    folder with the same values, and compares the bytes with the file at I(path).
-    The written form is the same for the same values and key, encrypted included. When the
-    file already holds those bytes, has mode 0444 and is locked or unlocked as asked, nothing
-    is touched and no change is reported.
+  - Idempotent. The module first asks C(vorn_set --print) for the bytes it would write with
+    the same values, checks them with C(vorn_show -), both through pipes, and compares them
+    with the file at I(path); no copy of the file is ever written anywhere else, in check mode
+    neither. The written form is the same for the same values and key, encrypted included.
+    When the file already holds those bytes, has mode 0444 and is locked or unlocked as asked,
+    nothing is touched and no change is reported.
   - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_set) replaces it
     atomically, the result is checked with C(vorn_show), and the file is locked again when
     asked. When only the lock differs, only the lock is changed.
   - A failure reports the program's own message. The old file stays as it was, and so does
     its lock.
   - In diff mode the old and the new text are shown as C(vorn_show) prints them, with the
-    password masked as C(*****).
+    password masked as C(*****), also in an old file edited by hand (a C(PASSWORD) line spaced
+    or cased otherwise, a value under an unknown key or a line of its own).
   - Needs the programs of the C(vorn-admin) package on the host. The values go to C(vorn_set)
     on its standard input, never on a command line or into the environment, so the password
     never shows in the process list. A value with a line break is refused.
@@ -87,8 +89,8 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    details: The comparison runs as usual (it writes only into its private temporary folder) and
-      nothing else is done.
+    details: The comparison runs as usual (through pipes, writing no file) and nothing else is
+      done.
   diff_mode:
     support: full
     details: The old and the new text as C(vorn_show) prints them, the password masked.
@@ -151,10 +153,8 @@ encrypted:
 import errno
 import fcntl
 import os
-import shutil
 import stat
 import struct
-import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vorn.admin.plugins.module_utils.programs import (
@@ -178,25 +178,23 @@ FS_IMMUTABLE_FL = 0x10
 READ_LIMIT = 65536
 
 
-def vorn_set_call(module, vorn_set, path):
-    """The argument vector and the standard input that make vorn_set write PATH:
-    the values given as lines NAME=VALUE, the others left out or, with
-    accept_defaults, vorn_sql's defaults."""
+def run_vorn_set(module, vorn_set, path, print_only=False):
+    """Runs vorn_set for PATH with the values given as lines NAME=VALUE on its
+    standard input, the others left out or, with accept_defaults, vorn_sql's
+    defaults: it replaces PATH, or with PRINT_ONLY gives the
+    bytes it would write there on its standard output. Returns its status, that
+    output and, when it failed, its message, named after it (its own refusals
+    already are, the messages it shares with vorn_sql are not)."""
     p = module.params
     argv = [vorn_set, '--secret=' + path, '--encrypt-flag=' + ('yes' if p['encrypt'] else 'no')]
     if p['accept_defaults']:
         argv.append('--accept-defaults')
-    lines = ['%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None]
-    return argv, ''.join(lines)
-
-
-def write_with_vorn_set(module, vorn_set, path):
-    """vorn_set's status and, when it failed, its message, named after it (its
-    own refusals already are, the messages it shares with vorn_sql are not)."""
-    argv, lines = vorn_set_call(module, vorn_set, path)
-    rc, out, err = run_program(module, argv, data=lines)
-    message = failure_text(out, err)
-    return rc, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
+    if print_only:
+        argv.append('--print')
+    lines = ''.join('%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None)
+    rc, out, err = run_program(module, argv, data=lines, raw_output=True)
+    message = failure_text('', err)  # never the output: it holds the file's bytes
+    return rc, out, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
 
 
 def line_break_in(module):
@@ -252,9 +250,10 @@ def set_lock(module, path, on):
     return None
 
 
-def show(module, vorn_show, path):
-    """The text vorn_show prints for PATH (password masked), and its status and message."""
-    rc, out, err = run_program(module, [vorn_show] + key_args(module) + [path])
+def show(module, vorn_show, path, data=None):
+    """The text vorn_show prints for PATH (password masked), and its status and
+    message; with DATA, for those bytes, on its standard input."""
+    rc, out, err = run_program(module, [vorn_show] + key_args(module) + [path if data is None else '-'], data=data)
     return rc, out, failure_text(out, err)
 
 
@@ -272,23 +271,17 @@ ARGUMENT_SPEC = dict(
 )
 
 
-def trial_write(module, vorn_set, vorn_show, result):
+def trial(module, vorn_set, vorn_show, result):
     """The bytes that vorn_set writes for these values and vorn_show's text of
-    them, written in a private folder (mode 0700) that goes with them."""
-    work = tempfile.mkdtemp(prefix='vorn_config.')
-    try:
-        candidate = os.path.join(work, 'config')
-        rc, message = write_with_vorn_set(module, vorn_set, candidate)
-        if rc != 0 or not os.path.isfile(candidate):
-            module.fail_json(msg=message, rc=rc, **result)
-        with open(candidate, 'rb') as f:
-            new = f.read()
-        rc, new_text, message = show(module, vorn_show, candidate)
-        if rc != 0:
-            module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
-        return new, new_text
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    them, through pipes: no copy of the file is written anywhere."""
+    path = module.params['path']
+    rc, new, message = run_vorn_set(module, vorn_set, path, print_only=True)
+    if rc != 0:
+        module.fail_json(msg=message, rc=rc, **result)
+    rc, new_text, message = show(module, vorn_show, path, data=new)
+    if rc != 0:
+        module.fail_json(msg='vorn_show, on the bytes vorn_set writes for %s: %s' % (path, message), rc=rc, **result)
+    return new, new_text
 
 
 def text_diff(module, vorn_show, path, had_file, new_text):
@@ -311,7 +304,7 @@ def decide(module, vorn_set, vorn_show):
     old, mode = read_regular(p['path'])
     was_locked = old is not None and is_locked(p['path'])
     want_locked = was_locked if p['lock'] is None else p['lock']
-    new, new_text = trial_write(module, vorn_set, vorn_show, result)
+    new, new_text = trial(module, vorn_set, vorn_show, result)
     rewrite = old != new or mode != 0o444
     result.update(rewritten=rewrite, locked=want_locked,
                   changed=rewrite or want_locked != was_locked)
@@ -340,7 +333,7 @@ def rewrite(module, vorn_set, vorn_show, plan):
         message = set_lock(module, path, False)
         if message:
             module.fail_json(msg='quordex_helper: %s' % message, **result)
-    rc, message = write_with_vorn_set(module, vorn_set, path)
+    rc, dummy, message = run_vorn_set(module, vorn_set, path)
     if rc != 0:
         fail_write(module, plan, rc, message)
     if read_regular(path)[0] != plan['new']:

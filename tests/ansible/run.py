@@ -17,7 +17,8 @@ programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
 KEY, OTHER_KEY = 'c0de5ec7e7ba5eba11fee1deadbeef42', '5ca1ab1ef00dfacefeedcafe0badbeef'
-SECRETS = [x.encode() for x in (SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper())]
+OLD = ['old-pw%d' % i for i in range(5)]  # in a file edited by hand
+SECRETS = [x.encode() for x in [SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper()] + OLD]
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -177,8 +178,12 @@ if part == 'files':
               'contents of %s: %r' % (h, text))
         check(data.startswith(b'" AUTH_KEY\n') == (not hosts[h]['encrypt']), 'form of ' + h)
     play('second run', ['--diff'], {}, set(), {})
-    play('changed port, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}}, {'enc'}, {})
-    play('changed port', ['--diff'], {}, {'enc'}, {})
+    with open(hosts['plain']['conf'] + '.new', 'w') as f:  # an old password in each form
+        f.write('" AUTH_KEY\n"  PASSWORD %s\n" PASSWORD\t%s\n\t" password = %s\n"PASSWORD:%s\r\n%s\n' % tuple(OLD))
+    os.replace(hosts['plain']['conf'] + '.new', hosts['plain']['conf'])
+    play('changed port, edited file, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}},
+         {'enc', 'plain'}, {})
+    play('changed port, edited file', ['--diff'], {}, {'enc', 'plain'}, {})
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
     play('another key, a refused key, no key to load', [],
          {'enc': {'vorn_key': OTHER_KEY}, 'plain': {'vorn_key': 'c0de'}, 'enc_declined': {'key_dir': bad_key}},

@@ -193,10 +193,11 @@ if part == 'files':
                                      'enc_declined': {'vorn_key': None}}, set(),
          {'enc_declined': 'vorn_set: Cannot load the encryption key'})
     play('refused port, a line break in a value', [],
-         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}, 'enc_declined': {'key_dir': key}},
-         set(),
+         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}, 'enc': {'db_user': 'yel\rto'},
+          'enc_declined': {'key_dir': key}}, set(),
          {'plain': 'vorn_set: line 2: portno is not a port number from 3306',
-          'defaults': 'password: a value cannot hold a line break'})
+          'defaults': 'password: a value cannot hold a line break',
+          'enc': 'username: a value cannot hold a line break'})
     with open(root + '/results/plain') as f:
         check(json.load(f).get('rc') == 2, 'refused port: the status of vorn_set')
     # A program that ends before it reads its input (here a stand-in that refuses at once): run to
@@ -212,7 +213,7 @@ if part == 'files':
     first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
     play('a program that reads no input', [], {'plain': {'db_port': 3307, 'bin_dir': root + '/early',
                                                          'ansible_python_interpreter': first + sys.executable},
-                                               'defaults': {'db_password': None}},
+                                               'defaults': {'db_password': None}, 'enc': {'db_user': 'yelto'}},
          set(), {'plain': 'vorn_set: refused at once'})
     hosts['plain'].update(bin_dir=root + '/bin', ansible_python_interpreter=sys.executable)
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in

@@ -32,7 +32,8 @@ description:
     or cased otherwise, a value under an unknown key or a line of its own).
   - Needs the programs of the C(vorn-admin) package on the host. The values go to C(vorn_set)
     on its standard input, never on a command line or into the environment, so the password
-    never shows in the process list. A value with a line break is refused.
+    never shows in the process list. A value with a line break (a newline or a carriage return)
+    is refused.
   - An encrypted file needs the host's key file; M(vorn.admin.keyfile) provisions it.
 author:
   - vorn maintainers (!UNKNOWN)
@@ -199,10 +200,11 @@ def run_vorn_set(module, vorn_set, path, print_only=False):
 
 def line_break_in(module):
     """The first text value that holds a line break, which no line of the file
-    can: it would end the value's line on vorn_set's input."""
+    can: a newline would end the value's line on vorn_set's input, and a
+    carriage return ends a line for many a reader of the file."""
     for option in ('hostname', 'dbname', 'username', 'password'):
         value = module.params[option]
-        if value is not None and '\n' in value:
+        if value is not None and ('\n' in value or '\r' in value):
             return option
     return None
 

@@ -75,7 +75,7 @@ values = dict(db_host='127.0.0.1', db_port=3307, db_name='quordexDB', db_user='y
               db_password=SECRET)
 hosts = {'plain': dict(values, encrypt=False), 'enc': dict(values, encrypt=True)}
 if part == 'files':
-    hosts['defaults'] = dict(encrypt=False, db_host='10.0.0.5', accept_defaults=True)
+    hosts['defaults'] = dict(encrypt=False, db_host='10.0.0.5', accept_defaults=True, file_mode='0400')
     hosts['enc_declined'] = dict(encrypt=True, db_host='db2', db_password=SECRET)
 for h, v in hosts.items():
     os.makedirs(root + '/' + h)
@@ -133,7 +133,7 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys
         if h not in want_changed or '--check' in flags:
             check(state(h) == before[h], '%s: %s file touched' % (name, h))
         else:
-            check(state(h)[0][3] == 0o444, '%s: %s mode' % (name, h))
+            check(state(h)[0][3] == int(hosts[h].get('file_mode', '0444'), 8), '%s: %s mode' % (name, h))
         if '--diff' in flags and h in want_changed:
             diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
             check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
@@ -192,12 +192,12 @@ if part == 'files':
     play('unloadable key file', [], {'enc': {'vorn_key': KEY.upper()}, 'plain': {'vorn_key': None},
                                      'enc_declined': {'vorn_key': None}}, set(),
          {'enc_declined': 'vorn_set: Cannot load the encryption key'})
-    play('refused port, a line break in a value', [],
+    play('refused port, a line break in a value, a refused mode', [],
          {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}, 'enc': {'db_user': 'yel\rto'},
-          'enc_declined': {'key_dir': key}}, set(),
+          'enc_declined': {'key_dir': key, 'file_mode': '0644'}}, set(),
          {'plain': 'vorn_set: line 2: portno is not a port number from 3306',
           'defaults': 'password: a value cannot hold a line break',
-          'enc': 'username: a value cannot hold a line break'})
+          'enc': 'username: a value cannot hold a line break', 'enc_declined': 'mode must be 0444 or 0400'})
     with open(root + '/results/plain') as f:
         check(json.load(f).get('rc') == 2, 'refused port: the status of vorn_set')
     # A program that ends before it reads its input (here a stand-in that refuses at once): run to
@@ -213,7 +213,8 @@ if part == 'files':
     first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
     play('a program that reads no input', [], {'plain': {'db_port': 3307, 'bin_dir': root + '/early',
                                                          'ansible_python_interpreter': first + sys.executable},
-                                               'defaults': {'db_password': None}, 'enc': {'db_user': 'yelto'}},
+                                               'defaults': {'db_password': None}, 'enc': {'db_user': 'yelto'},
+                                               'enc_declined': {'file_mode': None}},
          set(), {'plain': 'vorn_set: refused at once'})
     hosts['plain'].update(bin_dir=root + '/bin', ansible_python_interpreter=sys.executable)
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
@@ -231,7 +232,8 @@ else:
     play('leftover temporary file', [], {'plain': {'db_port': 3320}}, set(),
          {'plain': 'Failed to create'}, everyone)
     os.unlink(hosts['plain']['conf'] + '~')
-    play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
+    play('changed port and mode, lock kept', [], {'plain': {'lock': None}, 'enc': {'file_mode': '0400'}},
+         {'plain', 'enc'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
 seen = sampler.stop()

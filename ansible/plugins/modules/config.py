@@ -20,8 +20,8 @@ description:
     the same values, checks them with C(vorn_show -), both through pipes, and compares them
     with the file at I(path); no copy of the file is ever written anywhere else, in check mode
     neither. The written form is the same for the same values and key, encrypted included.
-    When the file already holds those bytes, has mode 0444 and is locked or unlocked as asked,
-    nothing is touched and no change is reported.
+    When the file already holds those bytes, has the mode asked (I(mode)) and is locked or
+    unlocked as asked, nothing is touched and no change is reported.
   - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_set) replaces it
     atomically, the result is checked with C(vorn_show), and the file is locked again when
     asked. When only the lock differs, only the lock is changed.
@@ -75,6 +75,15 @@ options:
       - When false, those lines are left out, as C(vorn_sql) does when a default is declined.
     type: bool
     default: false
+  mode:
+    description:
+      - Mode of the file, C(0444) (readable by everyone, as C(vorn_set) creates it) or C(0400)
+        (readable by its owner only); any other mode is refused. Quote it (C('0400')), or YAML
+        reads C(400) as a decimal number.
+      - A file with another mode is written again, so that the file is created with this mode
+        (C(vorn_set) under the matching umask) and never has a looser one, not even for a moment.
+    type: raw
+    default: '0444'
   lock:
     description:
       - C(true) leaves the file with the immutable attribute set, C(false) without it.
@@ -121,11 +130,12 @@ EXAMPLES = r'''
     encrypt: true
     lock: true
 
-- name: Only the host given, the other values from vorn_sql's defaults
+- name: Only the host given, the other values from vorn_sql's defaults, readable by root only
   vorn.admin.config:
     path: /root/.vorn_sql
     hostname: 10.0.0.5
     accept_defaults: true
+    mode: '0400'
 '''
 
 RETURN = r'''
@@ -178,11 +188,14 @@ FS_IMMUTABLE_FL = 0x10
 # Larger than any configuration vorn_set writes; a larger file differs anyway.
 READ_LIMIT = 65536
 
+# The modes the file may have: vorn_set's own, and readable by its owner only.
+MODES = (0o444, 0o400)
 
-def run_vorn_set(module, vorn_set, path, print_only=False):
+
+def run_vorn_set(module, vorn_set, path, print_only=False, mode=0o444):
     """Runs vorn_set for PATH with the values given as lines NAME=VALUE on its
     standard input, the others left out or, with accept_defaults, vorn_sql's
-    defaults: it replaces PATH, or with PRINT_ONLY gives the
+    defaults: it replaces PATH with a file of MODE, or with PRINT_ONLY gives the
     bytes it would write there on its standard output. Returns its status, that
     output and, when it failed, its message, named after it (its own refusals
     already are, the messages it shares with vorn_sql are not)."""
@@ -193,7 +206,8 @@ def run_vorn_set(module, vorn_set, path, print_only=False):
     if print_only:
         argv.append('--print')
     lines = ''.join('%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None)
-    rc, out, err = run_program(module, argv, data=lines, raw_output=True)
+    # vorn_set creates the file with mode 0444 less the umask.
+    rc, out, err = run_program(module, argv, data=lines, umask=0o022 | (0o444 & ~mode), raw_output=True)
     message = failure_text('', err)  # never the output: it holds the file's bytes
     return rc, out, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
 
@@ -207,6 +221,20 @@ def line_break_in(module):
         if value is not None and ('\n' in value or '\r' in value):
             return option
     return None
+
+
+def wanted_mode(module):
+    """The mode option as a number: an octal text ('0400', '400') or the number that
+    YAML reads from 0400; None when it is not one of MODES."""
+    mode = module.params['mode']
+    if isinstance(mode, bool):
+        return None
+    if not isinstance(mode, int):
+        try:
+            mode = int(str(mode), 8)
+        except ValueError:
+            return None
+    return mode if mode in MODES else None
 
 
 def read_regular(path):
@@ -268,6 +296,7 @@ ARGUMENT_SPEC = dict(
     password=dict(type='str', no_log=True),
     encrypt=dict(type='bool', default=False),
     accept_defaults=dict(type='bool', default=False),
+    mode=dict(type='raw', default='0444'),
     lock=dict(type='bool'),
     **PROGRAM_ARGS
 )
@@ -301,18 +330,18 @@ def decide(module, vorn_set, vorn_show):
     """What the task has to do, found without touching the file: the result to
     report (whether vorn_set rewrites the file, whether the lock changes), the
     bytes to write and the lock found."""
-    p = module.params
+    p, want_mode = module.params, wanted_mode(module)
     result = dict(changed=False, path=p['path'], rewritten=False, encrypted=p['encrypt'])
     old, mode = read_regular(p['path'])
     was_locked = old is not None and is_locked(p['path'])
     want_locked = was_locked if p['lock'] is None else p['lock']
     new, new_text = trial(module, vorn_set, vorn_show, result)
-    rewrite = old != new or mode != 0o444
+    rewrite = old != new or mode != want_mode
     result.update(rewritten=rewrite, locked=want_locked,
                   changed=rewrite or want_locked != was_locked)
     if module._diff and rewrite:
         result['diff'] = text_diff(module, vorn_show, p['path'], old is not None, new_text)
-    return dict(result=result, new=new, was_locked=was_locked, want_locked=want_locked)
+    return dict(result=result, new=new, mode=want_mode, was_locked=was_locked, want_locked=want_locked)
 
 
 def fail_write(module, plan, rc, message):
@@ -329,17 +358,21 @@ def fail_write(module, plan, rc, message):
 
 def rewrite(module, vorn_set, vorn_show, plan):
     """Replaces the file with vorn_set, unlocking it first when locked, and
-    checks that it holds the bytes of the trial run and passes vorn_show."""
+    checks that it holds the bytes of the trial run with the mode asked and
+    passes vorn_show."""
     path, result = module.params['path'], plan['result']
     if plan['was_locked']:
         message = set_lock(module, path, False)
         if message:
             module.fail_json(msg='quordex_helper: %s' % message, **result)
-    rc, dummy, message = run_vorn_set(module, vorn_set, path)
+    rc, dummy, message = run_vorn_set(module, vorn_set, path, mode=plan['mode'])
     if rc != 0:
         fail_write(module, plan, rc, message)
-    if read_regular(path)[0] != plan['new']:
+    data, mode = read_regular(path)
+    if data != plan['new']:
         module.fail_json(msg='%s: vorn_set wrote other bytes than in the trial run' % path, **result)
+    if mode != plan['mode']:
+        module.fail_json(msg='%s: vorn_set left mode %04o, not %04o' % (path, mode, plan['mode']), **result)
     rc, text, message = show(module, vorn_show, path)
     if rc != 0:
         module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
@@ -365,6 +398,8 @@ def main():
     option = line_break_in(module)
     if option is not None:
         module.fail_json(msg='%s: a value cannot hold a line break' % option)
+    if wanted_mode(module) is None:
+        module.fail_json(msg='mode must be 0444 or 0400 (quoted, as \'0400\'), not %r' % (module.params['mode'],))
     vorn_set = find_program(module, 'vorn_set')
     vorn_show = find_program(module, 'vorn_show')
     plan = decide(module, vorn_set, vorn_show)

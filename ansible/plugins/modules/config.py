@@ -119,9 +119,17 @@ EXAMPLES = r'''
   vorn.admin.keyfile:
     key: "{{ vault_vorn_key }}"
 
+- name: A folder that only root can enter, for the file
+  ansible.builtin.file:
+    path: /etc/vorn
+    state: directory
+    owner: root
+    group: root
+    mode: '0700'
+
 - name: Same encrypted configuration on every host, locked
   vorn.admin.config:
-    path: /etc/vorn_sql
+    path: /etc/vorn/vorn_sql
     hostname: db.example.net
     port: 3306
     dbname: quordexDB
@@ -143,7 +151,7 @@ path:
   description: The configuration file.
   returned: always
   type: str
-  sample: /etc/vorn_sql
+  sample: /etc/vorn/vorn_sql
 rewritten:
   description: Whether vorn_set replaced the file (in check mode, whether it would).
   returned: always

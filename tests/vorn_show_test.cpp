@@ -156,9 +156,10 @@ TEST_F(VornShow, ShowsEveryTextVornSqlWrites) {
 // otherwise, or on a line of its own: masked wherever it is read from.
 TEST_F(VornShow, MasksEveryValueThatMayBeAPassword) {
   const std::string text = replaced(defaultText(), "\" HOSTNAME localhost\n", "\t\"\tHOSTNAME\tlocalhost\n");
-  const std::string edited = replaced(
-      text, "\" PASSWORD mekvisa\n",
-      "\"  PASSWORD pw1\n\" PASSWORD\tpw2\n \" password = pw3\n\"PASSWORD:pw4\r\n\" PASSWD pw5\npw6\n\" PASSWORD\n");
+  const std::string edited =
+      replaced(text, "\" PASSWORD mekvisa\n",
+               "\"  PASSWORD pw1\n\" PASSWORD\tpw2\n \" password = pw3\n\"PASSWORD:pw4\r\n\" PASSWD pw5\npw6\n"
+               "\" PASSWORDpw7\n\" PASSWORD\n");
   ASSERT_TRUE(testsupport::writeFile(path("conf"), edited));
   input_ = edited;
   for (const char* file : {"conf", "-"}) {
@@ -166,7 +167,7 @@ TEST_F(VornShow, MasksEveryValueThatMayBeAPassword) {
     EXPECT_EQ(shown.exit_code, 1);
     EXPECT_EQ(shown.out, replaced(text, "\" PASSWORD mekvisa\n",
                                   "\"  PASSWORD *****\n\" PASSWORD\t*****\n \" password = *****\n\"PASSWORD:*****\n\" "
-                                  "PASSWD *****\n*****\n\" PASSWORD\n"));
+                                  "PASSWD *****\n*****\n\" *****\n\" PASSWORD\n"));
   }
 }
 

@@ -35,6 +35,7 @@ const vornopt::option kLongOptions[] = {
 };
 
 constexpr char kMask[] = "*****";
+constexpr char kPasswordKey[] = "PASSWORD";
 
 // Writes n bytes of a line: byte for byte, or on a terminal with control
 // characters and bytes outside UTF-8 shown as \xHH, so that no value can steer
@@ -47,13 +48,18 @@ bool putLine(const char* text, size_t n, bool on_terminal) {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool endsKey(char c) { return isBlank(c) || c == '=' || c == ':'; }
 
+bool isKey(const char* key, size_t n, const char* name) {
+  return std::strlen(name) == n && std::memcmp(name, key, n) == 0;
+}
+
 // Whether the n bytes at key are the key of a line that vorn_sql writes and
 // that holds no secret.
 bool isShownKey(const char* key, size_t n) {
-  auto is = [key, n](const char* k) { return std::strlen(k) == n && std::memcmp(k, key, n) == 0; };
   bool shown = false;
-  for (const SettingLine& line : kFixedLines) shown = shown || is(line.key);
-  for (const ConnectionLine& line : kConnectionLines) shown = shown || (is(line.key) && !is("PASSWORD"));
+  for (const SettingLine& line : kFixedLines) shown = shown || isKey(key, n, line.key);
+  for (const ConnectionLine& line : kConnectionLines) {
+    shown = shown || (isKey(key, n, line.key) && !isKey(key, n, kPasswordKey));
+  }
   return shown;
 }
 
@@ -62,7 +68,9 @@ bool isShownKey(const char* key, size_t n) {
 // otherwise, or on a line of its own, so a value is shown only after a key
 // that vorn_sql writes and that is no password, blanks allowed around the
 // opening double quote; any other key's value is masked, and so is a line
-// without the double quote.
+// without the double quote. Another key with nothing after it is masked
+// itself: a password typed against its key, or alone after the quote, is one
+// word.
 size_t maskFrom(const char* line, size_t n) {
   size_t at = 0;
   while (at < n && isBlank(line[at])) at++;
@@ -72,8 +80,9 @@ size_t maskFrom(const char* line, size_t n) {
   size_t key = at;
   while (at < n && !endsKey(line[at])) at++;
   if (isShownKey(line + key, at - key)) return n;
-  while (at < n && endsKey(line[at])) at++;
-  return at;
+  size_t value = at;
+  while (value < n && endsKey(line[value])) value++;
+  return value == n && !isKey(line + key, at - key, kPasswordKey) ? key : value;
 }
 
 // Writes text to standard output, unless reveal with the mask for every value

@@ -41,9 +41,24 @@ ssize_t readAll(int fd, char* buf, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// Reads the regular file at path, at most kConfigFileMax bytes, into raw (at
-// least kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n,
-// or kReadFailed after saying why.
+// Reads fd to its end, at most kConfigFileMax bytes, into raw (at least
+// kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n, or
+// kReadFailed after saying why; path names the text in the message.
+int readRawFrom(int fd, const char* path, char* raw, size_t* n) {
+  // One byte more than allowed is read, so that a file that grew since its
+  // status query, or a longer stream, is still found too large.
+  ssize_t got = readAll(fd, raw, kConfigFileMax + 1);
+  if (got > static_cast<ssize_t>(kConfigFileMax)) {
+    wipe(raw, kConfigFileMax + 2);
+    return failed("Cannot read \"%s\": larger than 4096 bytes\n", path);
+  }
+  if (got < 0) return failed("Cannot read \"%s\": %s\n", path, std::strerror(errno));
+  *n = static_cast<size_t>(got);
+  raw[*n] = '\0';
+  return 0;
+}
+
+// Reads the regular file at path as readRawFrom does.
 int readRaw(const char* path, char* raw, size_t* n) {
   // Non-blocking, so that opening a FIFO returns at once; the type test then
   // refuses it. A regular file reads the same either way.
@@ -59,20 +74,11 @@ int readRaw(const char* path, char* raw, size_t* n) {
     close(fd);
     return failed("Cannot read \"%s\": not a regular file\n", path);
   }
-  // One byte more than allowed is read, so that a file that grew since the
-  // status query is still found too large.
-  bool too_large = st.st_size > static_cast<off_t>(kConfigFileMax);
-  ssize_t got = too_large ? 0 : readAll(fd, raw, kConfigFileMax + 1);
-  int error = errno;
+  int status = st.st_size > static_cast<off_t>(kConfigFileMax)
+                   ? failed("Cannot read \"%s\": larger than 4096 bytes\n", path)
+                   : readRawFrom(fd, path, raw, n);
   close(fd);
-  if (too_large || got > static_cast<ssize_t>(kConfigFileMax)) {
-    wipe(raw, kConfigFileMax + 2);
-    return failed("Cannot read \"%s\": larger than 4096 bytes\n", path);
-  }
-  if (got < 0) return failed("Cannot read \"%s\": %s\n", path, std::strerror(error));
-  *n = static_cast<size_t>(got);
-  raw[*n] = '\0';
-  return 0;
+  return status;
 }
 
 // Decrypts the n bytes of raw under the key from key_file into text.
@@ -95,13 +101,9 @@ int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n
   return 0;
 }
 
-}  // namespace
-
-int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
-  char raw[kConfigFileMax + 2];
-  size_t n = 0;
-  int status = readRaw(path, raw, &n);
-  if (status != 0) return status;
+// The text of the n bytes read from path: as they are when plain, else decrypted.
+int textOf(const char* path, const char* key_path, const char* raw, size_t n, char* text, size_t* len) {
+  int status = 0;
   if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
     std::memcpy(text, raw, n + 1);
     *len = n;
@@ -110,6 +112,25 @@ int readConfigFile(const char* path, const char* key_path, char* text, size_t* l
   } else {
     status = decryptRaw(path, key_path != nullptr ? key_path : vorn_key_path, raw, n, text, len);
   }
+  return status;
+}
+
+}  // namespace
+
+int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
+  char raw[kConfigFileMax + 2];
+  size_t n = 0;
+  int status = readRaw(path, raw, &n);
+  if (status == 0) status = textOf(path, key_path, raw, n, text, len);
+  wipe(raw, sizeof raw);
+  return status;
+}
+
+int readConfigStream(int fd, const char* name, const char* key_path, char* text, size_t* len) {
+  char raw[kConfigFileMax + 2];
+  size_t n = 0;
+  int status = readRawFrom(fd, name, raw, &n);
+  if (status == 0) status = textOf(name, key_path, raw, n, text, len);
   wipe(raw, sizeof raw);
   return status;
 }

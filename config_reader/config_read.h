@@ -22,3 +22,8 @@ constexpr int kReadFailed = 2;
 // error that names the file (and the key file where it applies) and the cause;
 // text then holds nothing of the file.
 int readConfigFile(const char* path, const char* key_path, char* text, size_t* len);
+
+// readConfigFile for a text that arrives on the open descriptor fd, such as
+// standard input: fd is read to its end whatever it is (a pipe, a terminal), at
+// most kConfigFileMax bytes, and name stands for the file in messages.
+int readConfigStream(int fd, const char* name, const char* key_path, char* text, size_t* len);

@@ -224,6 +224,8 @@ messages)
     expect 1 'Refusing to replace "{path}": it is {kind}, not a configuration file' S '' -s fifo
     expect 1 'Failed to create "{path}" ({error})' S '' -s busy
     expect 1 'Failed to write new secret: {error}' S '' -s "$dir"
+    F() { S "$@" >/dev/full; }
+    expect 1 'vorn_set: cannot write to standard output: {error}' F 'hostname=h' --print -s new
     if [ -e /usr/quordex/tirun/.vorn_yelto ]; then
       echo "skipped: the key file message (this machine has a key file)"
     else

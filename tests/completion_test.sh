@@ -67,14 +67,14 @@ vorn_keyfile)
   ) ;;
 vorn_set)
   cases=(
-    "|-s -e -y -h --secret --encrypt-flag --accept-defaults --help"
-    "--|--secret --encrypt-flag --accept-defaults --help"
+    "|-s -e -y -n -h --secret --encrypt-flag --accept-defaults --print --help"
+    "--|--secret --encrypt-flag --accept-defaults --print --help"
     "-e |yes no"
     "--enc = n|no"
     "--encrypt-flag=y|yes"
     "-s $dir/conf|$dir/conf.a $dir/conf.d"
     "--sec = $dir/o|$dir/other"
-    "-y -|-s -e -y -h --secret --encrypt-flag --accept-defaults --help"
+    "-n -|-s -e -y -n -h --secret --encrypt-flag --accept-defaults --print --help"
   ) ;;
 quordex_helper)
   cases=(

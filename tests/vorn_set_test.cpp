@@ -56,12 +56,18 @@ TEST_F(VornSet, WritesWhatVornSqlWritesForTheSameValues) {
           }
         }
         if (accept) set_args.push_back("-y");
+        // --print: the same bytes on standard output, and no file.
+        set_args.push_back("--print");
+        RunResult printed = set(set_args, input);
+        set_args.pop_back();
+        EXPECT_FALSE(testsupport::fileExists(path("by_set")));
         RunResult by_sql = testsupport::runVornSql(dir_, {.args = sql, .input = answers}, "vorn_sql_testkey");
         ASSERT_EQ(by_sql.exit_code, 0) << by_sql.err;
         RunResult by_set = set(set_args, input);
         EXPECT_EQ(by_set.exit_code, 0) << by_set.err;
         EXPECT_EQ(by_set.out + by_set.err, "");
         EXPECT_EQ(content("by_set"), content("by_sql"));
+        EXPECT_EQ(printed.out + printed.err, content("by_sql"));
         unlink(path("by_sql").c_str());
         unlink(path("by_set").c_str());
       }

@@ -86,6 +86,7 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
        2,
        "\"valued\" is neither a plain configuration nor encrypted under the key from \".vorn_yelto\"\n"},
       {{"empty"}, "/x", 2, "\"empty\" is empty\n"},
+      {{"-"}, "/x", 2, "\"-\" is empty\n"},  // nothing on standard input
       {{"fifo"}, "/x", 2, "Cannot read \"fifo\": not a regular file\n"},
       {{"folder"}, "/x", 2, "Cannot read \"folder\": not a regular file\n"},
       {{"big"}, "/x", 2, "Cannot read \"big\": larger than 4096 bytes\n"},
@@ -151,6 +152,25 @@ TEST_F(VornShow, ShowsEveryTextVornSqlWrites) {
   }
 }
 
+// A file edited by hand may hold a password under a key spaced, cased or spelt
+// otherwise, or on a line of its own: masked wherever it is read from.
+TEST_F(VornShow, MasksEveryValueThatMayBeAPassword) {
+  const std::string text = replaced(defaultText(), "\" HOSTNAME localhost\n", "\t\"\tHOSTNAME\tlocalhost\n");
+  const std::string edited =
+      replaced(text, "\" PASSWORD mekvisa\n",
+               "\"  PASSWORD pw1\n\" PASSWORD\tpw2\n \" password = pw3\n\"PASSWORD:pw4\r\n\" PASSWD pw5\npw6\n"
+               "\" PASSWORDpw7\n\" PASSWORD\n");
+  ASSERT_TRUE(testsupport::writeFile(path("conf"), edited));
+  input_ = edited;
+  for (const char* file : {"conf", "-"}) {
+    RunResult shown = show({file});
+    EXPECT_EQ(shown.exit_code, 1);
+    EXPECT_EQ(shown.out, replaced(text, "\" PASSWORD mekvisa\n",
+                                  "\"  PASSWORD *****\n\" PASSWORD\t*****\n \" password = *****\n\"PASSWORD:*****\n\" "
+                                  "PASSWD *****\n*****\n\" *****\n\" PASSWORD\n"));
+  }
+}
+
 // On a terminal, control characters (C1 ones too) and bytes outside UTF-8 are
 // shown as \xHH, UTF-8 text as it is; through a pipe the text stays exact.
 TEST_F(VornShow, ValuesReachATerminalWithoutControlCharacters) {
@@ -192,6 +212,9 @@ TEST_F(VornShow, KeyFilesOpenWhatTheirKeyEncrypted) {
   RunResult copy = run("vorn_show", {"-r", "--key-file=copies/here/key", "enc"});
   EXPECT_EQ(copy.exit_code, 0) << copy.err;
   EXPECT_EQ(copy.out, plain);
+  input_ = coded;  // "-": the encrypted bytes on standard input
+  EXPECT_EQ(show({"-r", "-"}).out, plain);
+  input_.clear();
   const struct {
     std::vector<std::string> args;
     const char* message;

@@ -5,7 +5,7 @@
 _vorn_set()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev= opt
-    local long='--secret --encrypt-flag --accept-defaults --help'
+    local long='--secret --encrypt-flag --accept-defaults --print --help'
     COMPREPLY=()
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
 
@@ -45,7 +45,7 @@ _vorn_set()
     esac
 
     [[ -z $cur || $cur == -* ]] &&
-        COMPREPLY=($(compgen -W "-s -e -y -h $long" -- "$cur"))
+        COMPREPLY=($(compgen -W "-s -e -y -n -h $long" -- "$cur"))
 } &&
     complete -F _vorn_set vorn_set
 

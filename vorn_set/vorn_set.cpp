@@ -24,12 +24,14 @@ namespace {
 
 const char kUsage[] =
     "Usage: vorn_set [-s PATH|--secret=PATH] [-e yes|no|--encrypt-flag=yes|no] [-y|--accept-defaults]\n"
+    "                [-n|--print]\n"
     "Writes the configuration file PATH (default: $HOME/.vorn_sql) as vorn_sql does, with the\n"
     "connection values read from standard input as lines NAME=VALUE, NAME one of hostname,\n"
     "portno, dbname, username and password; on a terminal it asks for each instead.\n"
     "  -s, --secret=PATH          the file to write\n"
     "  -e, --encrypt-flag=yes|no  yes: write it encrypted under the key file's key\n"
     "  -y, --accept-defaults      give vorn_sql's default to each value not given\n"
+    "  -n, --print                write the file's bytes to standard output, not to PATH\n"
     "  -h, --help                 print this help\n"
     "Exit status: 0 written, 1 not written (system or key), 2 refused option or input.\n";
 
@@ -37,6 +39,7 @@ const vornopt::option kLongOptions[] = {
     {"secret", vornopt::required_argument, nullptr, 's'},
     {"encrypt-flag", vornopt::required_argument, nullptr, 'e'},
     {"accept-defaults", vornopt::no_argument, nullptr, 'y'},
+    {"print", vornopt::no_argument, nullptr, 'n'},
     {"help", vornopt::no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -47,6 +50,7 @@ struct Settings {
   const char* path = nullptr;
   const char* encrypt_flag = nullptr;
   bool accept_defaults = false;
+  bool print = false;  // the bytes to standard output instead of the file
 };
 
 // Everything that holds a value, wiped before the program ends.
@@ -60,8 +64,8 @@ Held held;
 
 bool takeOption(int c, const char* arg, void* context) {
   Settings* s = static_cast<Settings*>(context);
-  if (c == 'y') {
-    s->accept_defaults = true;
+  if (c == 'y' || c == 'n') {
+    (c == 'y' ? s->accept_defaults : s->print) = true;
     return true;
   }
   const char*& slot = c == 's' ? s->path : s->encrypt_flag;
@@ -193,9 +197,30 @@ int writeFile(const char* path, bool encrypt) {
   return done ? 0 : kNotWritten;
 }
 
+// With --print: the bytes that writeFile would write go to standard output
+// instead, by write() itself, so that no stdio buffer keeps a copy of them; no
+// file is created, read or replaced.
+int printBytes(bool encrypt) {
+  Replacement r;
+  const char* bytes = bytesToWrite(held.secret, encrypt, &r);
+  size_t left = bytes != nullptr ? std::strlen(bytes) : 0;
+  while (left > 0) {
+    ssize_t n = write(STDOUT_FILENO, bytes, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      std::perror("vorn_set: cannot write to standard output");
+      break;
+    }
+    bytes += n;
+    left -= static_cast<size_t>(n);
+  }
+  finishReplacement(&r);
+  return bytes != nullptr && left == 0 ? 0 : kNotWritten;
+}
+
 int run(int argc, char** argv) {
   static const ToolCommandLine kCommandLine = {
-      .short_options = "s:e:yh", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kNotWritten};
+      .short_options = "s:e:ynh", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kNotWritten};
   Settings s;
   int status = parseToolOptions(argc, argv, kCommandLine, takeOption, &s);
   if (status >= 0) return status;
@@ -219,7 +244,8 @@ int run(int argc, char** argv) {
     status = readValues(&values);
   }
   if (status < 0) status = buildText(values, s.accept_defaults);
-  if (status < 0) status = writeFile(path, s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0);
+  bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
+  if (status < 0) status = s.print ? printBytes(encrypt) : writeFile(path, encrypt);
   return status;
 }
 

@@ -24,6 +24,7 @@ const char kUsage[] =
     "  -q, --quiet            print nothing on standard output; only check\n"
     "  -k, --key-file=PATH    decrypt with the key file PATH instead of the fixed one\n"
     "  -h, --help             print this help\n"
+    "FILE - reads the configuration from standard input.\n"
     "Exit status: 0 valid, 1 read but not valid, 2 not read (usage, file, key or content).\n";
 
 const vornopt::option kLongOptions[] = {
@@ -34,8 +35,8 @@ const vornopt::option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-constexpr char kPasswordPrefix[] = "\" PASSWORD ";
 constexpr char kMask[] = "*****";
+constexpr char kPasswordKey[] = "PASSWORD";
 
 // Writes n bytes of a line: byte for byte, or on a terminal with control
 // characters and bytes outside UTF-8 shown as \xHH, so that no value can steer
@@ -45,18 +46,56 @@ bool putLine(const char* text, size_t n, bool on_terminal) {
   return std::fwrite(text, 1, n, stdout) == n;
 }
 
-// Writes text to standard output with the value of every PASSWORD line replaced
-// by the mask unless reveal. False when standard output fails.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool endsKey(char c) { return isBlank(c) || c == '=' || c == ':'; }
+
+bool isKey(const char* key, size_t n, const char* name) {
+  return std::strlen(name) == n && std::memcmp(name, key, n) == 0;
+}
+
+// Whether the n bytes at key are the key of a line that vorn_sql writes and
+// that holds no secret.
+bool isShownKey(const char* key, size_t n) {
+  bool shown = false;
+  for (const SettingLine& line : kFixedLines) shown = shown || isKey(key, n, line.key);
+  for (const ConnectionLine& line : kConnectionLines) {
+    shown = shown || (isKey(key, n, line.key) && !isKey(key, n, kPasswordKey));
+  }
+  return shown;
+}
+
+// Where the mask replaces the rest of the line of n bytes at line; n for none.
+// A hand-edited file may hold a password under a key spaced, cased or spelt
+// otherwise, or on a line of its own, so a value is shown only after a key
+// that vorn_sql writes and that is no password, blanks allowed around the
+// opening double quote; any other key's value is masked, and so is a line
+// without the double quote. Another key with nothing after it is masked
+// itself: a password typed against its key, or alone after the quote, is one
+// word.
+size_t maskFrom(const char* line, size_t n) {
+  size_t at = 0;
+  while (at < n && isBlank(line[at])) at++;
+  if (at == n) return n;
+  if (line[at++] != '"') return 0;
+  while (at < n && isBlank(line[at])) at++;
+  size_t key = at;
+  while (at < n && !endsKey(line[at])) at++;
+  if (isShownKey(line + key, at - key)) return n;
+  size_t value = at;
+  while (value < n && endsKey(line[value])) value++;
+  return value == n && !isKey(line + key, at - key, kPasswordKey) ? key : value;
+}
+
+// Writes text to standard output, unless reveal with the mask for every value
+// that may be a secret (maskFrom). False when standard output fails.
 bool printText(const char* text, size_t len, bool reveal, bool on_terminal) {
-  const size_t prefix = sizeof kPasswordPrefix - 1;
   for (size_t at = 0; at < len;) {
     const char* nl = static_cast<const char*>(std::memchr(text + at, '\n', len - at));
     size_t end = nl != nullptr ? static_cast<size_t>(nl - text) : len;
-    if (!reveal && end - at > prefix && std::memcmp(text + at, kPasswordPrefix, prefix) == 0) {
-      if (std::fwrite(text + at, 1, prefix, stdout) != prefix || std::fputs(kMask, stdout) == EOF) return false;
-      at = end;
-    }
-    if (!putLine(text + at, end - at, on_terminal) || (nl != nullptr && std::fputc('\n', stdout) == EOF)) return false;
+    size_t shown = reveal ? end - at : maskFrom(text + at, end - at);
+    if (!putLine(text + at, shown, on_terminal) || (shown < end - at && std::fputs(kMask, stdout) == EOF) ||
+        (nl != nullptr && std::fputc('\n', stdout) == EOF))
+      return false;
     at = end + 1;
   }
   return std::fflush(stdout) == 0;
@@ -114,7 +153,9 @@ int run(int argc, char** argv) {
 
   char text[kConfigFileMax + 1];
   size_t len = 0;
-  status = readConfigFile(path, s.key_path, text, &len);
+  // "-": the configuration comes on standard input, for example through a pipe.
+  status = std::strcmp(path, "-") == 0 ? readConfigStream(STDIN_FILENO, path, s.key_path, text, &len)
+                                       : readConfigFile(path, s.key_path, text, &len);
   if (status != 0) return status;
   ConnectionValues values;
   int faults = checkConfigText(path, text, len, &values, stderr);

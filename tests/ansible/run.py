@@ -5,7 +5,8 @@
 #   run.py files|lock COLLECTION SCRATCH NAME=PROGRAM...
 # (every program of the build under its own name: the hosts' bin folder).
 # While the plays run, a sampler reads every process's command line and
-# environment, and each program logs its own: no secret may show in either.
+# environment and every file in the temporary folders, and each program logs its
+# own: no secret may show in any of them.
 # Exits 77 (skipped) with the reason when something it needs is missing.
 import json, os, shlex, shutil, subprocess, sys, time
 
@@ -16,7 +17,8 @@ programs = {n: os.path.abspath(p) for n, p in (a.split('=', 1) for a in sys.argv
 vorn_show, keyfile, dbcheck = programs['vorn_show'], programs['vorn_keyfile'], programs.get('vorn_dbcheck')
 SECRET = 'pa55 w\u00f6rd $HOME'  # a space, bytes from 0x80 up, no variable to expand
 KEY, OTHER_KEY = 'c0de5ec7e7ba5eba11fee1deadbeef42', '5ca1ab1ef00dfacefeedcafe0badbeef'
-SECRETS = [x.encode() for x in (SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper())]
+OLD = ['old-pw%d' % i for i in range(5)]  # in a file edited by hand
+SECRETS = [x.encode() for x in [SECRET, KEY, KEY.upper(), OTHER_KEY, OTHER_KEY.upper()] + OLD]
 root = os.path.join(scratch, 'ansible-' + part)
 failures = []
 
@@ -48,6 +50,7 @@ if part == 'lock':
         skip('the file system of %s cannot set the immutable attribute' % root)
     run(['chattr', '-i', root + '/probe'])
 os.makedirs(root + '/log')
+os.makedirs(root + '/tmp')  # the temporary folder of Ansible and the modules (TMPDIR)
 for name, target in programs.items():  # each logs its arguments and environment, a file a process
     if name != 'vorn_dbcheck':  # linked in only for its own check below
         with open(root + '/bin/' + name, 'w') as f:
@@ -59,8 +62,9 @@ assert run([keyfile, '--key-stdin', key + '/.vorn_yelto'], input=KEY).returncode
 assert run([keyfile, bad_key + '/.vorn_yelto']).returncode == 0
 os.chmod(bad_key + '/.vorn_yelto', 0o600)  # a mode the key loader refuses
 
-env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=root + '/collections', ANSIBLE_NOCOLOR='1',
-           ANSIBLE_LOCAL_TEMP=root + '/tmp', ANSIBLE_REMOTE_TMP=root + '/tmp',
+# Pipelining, as the README has it: no module with its arguments is written to a file.
+env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=root + '/collections', ANSIBLE_NOCOLOR='1', TMPDIR=root + '/tmp',
+           ANSIBLE_LOCAL_TEMP=root + '/tmp', ANSIBLE_REMOTE_TMP=root + '/tmp', ANSIBLE_PIPELINING='True',
            ANSIBLE_CALLBACKS_ENABLED='tree', ANSIBLE_CALLBACK_TREE_DIR=root + '/results')
 for args in (['build', collection, '--output-path', root],
              ['install', '-p', root + '/collections', root + '/vorn-admin-1.0.0.tar.gz']):
@@ -71,7 +75,7 @@ values = dict(db_host='127.0.0.1', db_port=3307, db_name='quordexDB', db_user='y
               db_password=SECRET)
 hosts = {'plain': dict(values, encrypt=False), 'enc': dict(values, encrypt=True)}
 if part == 'files':
-    hosts['defaults'] = dict(encrypt=False, db_host='10.0.0.5', accept_defaults=True)
+    hosts['defaults'] = dict(encrypt=False, db_host='10.0.0.5', accept_defaults=True, file_mode='0400')
     hosts['enc_declined'] = dict(encrypt=True, db_host='db2', db_password=SECRET)
 for h, v in hosts.items():
     os.makedirs(root + '/' + h)
@@ -123,12 +127,13 @@ def play(name, flags, changes, want_changed, want_failed, want_locked=None, keys
         check('vorn_key' not in hosts[h] or ('changed: [%s]' % h in keys) == (h in keys_changed),
               '%s: %s key changed' % (name, h))
         check(bool(res.get('changed')) == (h in want_changed), '%s: %s changed' % (name, h))
+        # The tree's result of a failed task does not say "failed": the output does.
         check(want_failed.get(h, '\0') in res.get('msg', '') if h in want_failed else
-              not res.get('failed'), '%s: %s failure %r' % (name, h, res.get('msg')))
+              'fatal: [%s]' % h not in r.stdout, '%s: %s failure %r' % (name, h, res.get('msg')))
         if h not in want_changed or '--check' in flags:
             check(state(h) == before[h], '%s: %s file touched' % (name, h))
         else:
-            check(state(h)[0][3] == 0o444, '%s: %s mode' % (name, h))
+            check(state(h)[0][3] == int(hosts[h].get('file_mode', '0444'), 8), '%s: %s mode' % (name, h))
         if '--diff' in flags and h in want_changed:
             diff = r.stdout.partition('+++ after: %s\n' % hosts[h]['conf'])[2].partition('\nchanged: ')[0]
             check('" PASSWORD *****\n' in diff and 'mekvisa' not in diff,
@@ -149,7 +154,7 @@ def program_label(words):
 
 own_programs = {p.encode(): n for n, p in programs.items()}
 own_programs.update({(root + '/bin/' + n).encode(): 'bin/' + n for n in programs})
-sampler = sampling.Sampler(SECRETS, program_label).start()
+sampler = sampling.Sampler(SECRETS, program_label, [root + '/tmp']).start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
@@ -173,8 +178,12 @@ if part == 'files':
               'contents of %s: %r' % (h, text))
         check(data.startswith(b'" AUTH_KEY\n') == (not hosts[h]['encrypt']), 'form of ' + h)
     play('second run', ['--diff'], {}, set(), {})
-    play('changed port, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}}, {'enc'}, {})
-    play('changed port', ['--diff'], {}, {'enc'}, {})
+    with open(hosts['plain']['conf'] + '.new', 'w') as f:  # an old password in each form
+        f.write('" AUTH_KEY\n"  PASSWORD %s\n" PASSWORD\t%s\n\t" password = %s\n"PASSWORD:%s\r\n%s\n' % tuple(OLD))
+    os.replace(hosts['plain']['conf'] + '.new', hosts['plain']['conf'])
+    play('changed port, edited file, check mode', ['--check', '--diff'], {'enc': {'db_port': 3310}},
+         {'enc', 'plain'}, {})
+    play('changed port, edited file', ['--diff'], {}, {'enc', 'plain'}, {})
     check('" PORTNO 3310\n' in revealed('enc'), 'enc has the new port')
     play('another key, a refused key, no key to load', [],
          {'enc': {'vorn_key': OTHER_KEY}, 'plain': {'vorn_key': 'c0de'}, 'enc_declined': {'key_dir': bad_key}},
@@ -183,10 +192,12 @@ if part == 'files':
     play('unloadable key file', [], {'enc': {'vorn_key': KEY.upper()}, 'plain': {'vorn_key': None},
                                      'enc_declined': {'vorn_key': None}}, set(),
          {'enc_declined': 'vorn_set: Cannot load the encryption key'})
-    play('refused port, a line break in a value', [],
-         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}}, set(),
+    play('refused port, a line break in a value, a refused mode', [],
+         {'plain': {'db_port': 80}, 'defaults': {'db_password': 'pw\nportno=3400'}, 'enc': {'db_user': 'yel\rto'},
+          'enc_declined': {'key_dir': key, 'file_mode': '0644'}}, set(),
          {'plain': 'vorn_set: line 2: portno is not a port number from 3306',
-          'defaults': 'password: a value cannot hold a line break'})
+          'defaults': 'password: a value cannot hold a line break',
+          'enc': 'username: a value cannot hold a line break', 'enc_declined': 'mode must be 0444 or 0400'})
     with open(root + '/results/plain') as f:
         check(json.load(f).get('rc') == 2, 'refused port: the status of vorn_set')
     # A program that ends before it reads its input (here a stand-in that refuses at once): run to
@@ -202,7 +213,8 @@ if part == 'files':
     first = 'chrt -f 1 taskset -c 0 ' if run(['chrt', '-f', '1', 'true']).returncode == 0 else ''
     play('a program that reads no input', [], {'plain': {'db_port': 3307, 'bin_dir': root + '/early',
                                                          'ansible_python_interpreter': first + sys.executable},
-                                               'defaults': {'db_password': None}},
+                                               'defaults': {'db_password': None}, 'enc': {'db_user': 'yelto'},
+                                               'enc_declined': {'file_mode': None}},
          set(), {'plain': 'vorn_set: refused at once'})
     hosts['plain'].update(bin_dir=root + '/bin', ansible_python_interpreter=sys.executable)
     if dbcheck:  # reads the encrypted file with the key given, then finds no server that lets it in
@@ -220,7 +232,8 @@ else:
     play('leftover temporary file', [], {'plain': {'db_port': 3320}}, set(),
          {'plain': 'Failed to create'}, everyone)
     os.unlink(hosts['plain']['conf'] + '~')
-    play('changed port, lock kept', [], {'plain': {'lock': None}}, {'plain'}, {}, everyone)
+    play('changed port and mode, lock kept', [], {'plain': {'lock': None}, 'enc': {'file_mode': '0400'}},
+         {'plain', 'enc'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
 seen = sampler.stop()

@@ -3,9 +3,10 @@
 and over, and its environment whenever the command line is new (an exec), and keeps
 each sighting of a secret (masked). Counts samples, processes and new command lines,
 and, by a label of the caller's, those that run the programs it names, so that a test
-can tell that it sampled something useful.
+can tell that it sampled something useful. Every file in the folders it is given is
+read at each sample too: no file there may hold a secret at any time.
 
-As a module: Sampler(secrets, label).start() ... .stop() gives the report.
+As a module: Sampler(secrets, label, folders).start() ... .stop() gives the report.
 As a script (on a test host): the secrets on standard input, one a line, then an empty
 line; the names of the programs to count as arguments (matched by the last part of the
 first two words of a command line); samples until its standard input ends, then prints
@@ -17,8 +18,9 @@ import sys
 import threading
 
 
-def read_proc(pid, what):
-    fd = os.open('/proc/' + pid + what, os.O_RDONLY)
+def read_file(path):
+    """The first MiB of the file PATH, opened so that a FIFO does not hold it up."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOFOLLOW)
     try:
         return os.read(fd, 1 << 20)
     finally:
@@ -27,10 +29,11 @@ def read_proc(pid, what):
 
 class Sampler:
     """SECRETS: byte strings to look for. LABEL(words): the label under which a command
-    line (its first two words) counts as a run of a program, or None."""
+    line (its first two words) counts as a run of a program, or None. FOLDERS: those
+    whose files are read."""
 
-    def __init__(self, secrets, label):
-        self.secrets, self.label = [s for s in secrets if s], label
+    def __init__(self, secrets, label, folders=()):
+        self.secrets, self.label, self.folders = [s for s in secrets if s], label, folders
         self.report = dict(samples=0, processes=0, command_lines=0, programs={}, sightings={})
         self._seen, self._stop = {}, threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -50,18 +53,29 @@ class Sampler:
             self.report['samples'] += 1
             for pid in filter(str.isdigit, os.listdir('/proc')):
                 self._look(pid)
+            for top, _, names in (w for f in self.folders for w in os.walk(f)):
+                for path in (os.path.join(top, n) for n in names):
+                    self._look_file(path)
+
+    def _look_file(self, path):
+        try:
+            data = read_file(path)
+        except OSError:  # gone, or a link
+            return
+        if any(x in data for x in self.secrets):
+            self.report['sightings']['file ' + path] = self.report['sightings'].get('file ' + path, 0) + 1
 
     def _look(self, pid):
         cmdline = environ = b''
         try:
-            cmdline = read_proc(pid, '/cmdline')
+            cmdline = read_file('/proc/' + pid + '/cmdline')
             if self._seen.get(pid) != cmdline:
                 self._seen[pid] = cmdline
                 self.report['command_lines'] += 1
                 name = self.label(cmdline.split(b'\0', 2)[:2])
                 if name:
                     self.report['programs'][name] = self.report['programs'].get(name, 0) + 1
-                environ = read_proc(pid, '/environ')
+                environ = read_file('/proc/' + pid + '/environ')
         except OSError:  # ended, or not ours to read
             pass
         if any(x in cmdline or x in environ for x in self.secrets):

@@ -30,7 +30,7 @@ import sampler as sampling  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PROGRAMS = ['vorn_set', 'vorn_show', 'vorn_keyfile', 'quordex_helper', 'vorn_dbcheck']
-CONF = '/etc/vorn_sql'
+CONF = '/etc/vorn/vorn_sql'  # the README's example
 failures = []
 
 
@@ -128,7 +128,7 @@ class Fleet:
     def locked(self, name):
         """Whether CONF has the immutable attribute, as the host's own lsattr shows it (an
         overlay keeps the attribute apart from its layer's file)."""
-        return 'i' in self.ssh(name, 'lsattr ' + CONF).stdout.split(' ')[0]
+        return 'i' in self.ssh(name, 'sudo lsattr ' + CONF).stdout.split(' ')[0]
 
 
 def readme_playbook(readme):

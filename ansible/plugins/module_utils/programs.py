@@ -36,16 +36,17 @@ def find_program(module, name):
     return path
 
 
-def run_program(module, argv, data=None):
+def run_program(module, argv, data=None, umask=0o022, raw_output=False):
     """Runs ARGV without a shell in the working directory chdir (when given),
-    with umask 022 and the text DATA on standard input (without DATA, on
+    with UMASK and DATA (text or bytes) on standard input (without DATA, on
     /dev/null), the way a secret goes to a program; returns (status, stdout,
-    stderr) as text. A program that exits without reading its input does not
-    fail the run: its own status and message are what counts."""
+    stderr) as text, stdout as bytes with RAW_OUTPUT. A program that exits
+    without reading its input does not fail the run: its own status and message
+    are what counts."""
     cwd = module.params.get('chdir')
     if cwd is not None and not os.path.isdir(cwd):
         module.fail_json(msg='Provided cwd is not a valid directory: %s' % cwd)
-    old_umask = os.umask(0o022)  # inherited by the child
+    old_umask = os.umask(umask)  # inherited by the child
     try:
         child = subprocess.Popen([to_bytes(a, errors='surrogate_or_strict') for a in argv],
                                  stdin=subprocess.DEVNULL if data is None else subprocess.PIPE,
@@ -57,7 +58,7 @@ def run_program(module, argv, data=None):
         os.umask(old_umask)
     # communicate() takes a closed input (EPIPE) as the end of the input.
     out, err = child.communicate(None if data is None else to_bytes(data, errors='surrogate_or_strict'))
-    return (child.returncode, to_text(out, errors='surrogate_or_strict'),
+    return (child.returncode, out if raw_output else to_text(out, errors='surrogate_or_strict'),
             to_text(err, errors='surrogate_or_strict'))
 
 

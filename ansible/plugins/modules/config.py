@@ -16,21 +16,24 @@ description:
   - Writes the database-connection configuration file of the vorn authentication product
     with C(vorn_set), plain or encrypted, on the managed host. C(vorn_set) writes the same
     file as C(vorn_sql), byte for byte, and takes the values on its standard input.
-  - Idempotent. The module first lets C(vorn_set) write the file into a private temporary
-    folder with the same values, and compares the bytes with the file at I(path).
-    The written form is the same for the same values and key, encrypted included. When the
-    file already holds those bytes, has mode 0444 and is locked or unlocked as asked, nothing
-    is touched and no change is reported.
+  - Idempotent. The module first asks C(vorn_set --print) for the bytes it would write with
+    the same values, checks them with C(vorn_show -), both through pipes, and compares them
+    with the file at I(path); no copy of the file is ever written anywhere else, in check mode
+    neither. The written form is the same for the same values and key, encrypted included.
+    When the file already holds those bytes, has the mode asked (I(mode)) and is locked or
+    unlocked as asked, nothing is touched and no change is reported.
   - Otherwise a locked file is unlocked with C(quordex_helper), C(vorn_set) replaces it
     atomically, the result is checked with C(vorn_show), and the file is locked again when
     asked. When only the lock differs, only the lock is changed.
   - A failure reports the program's own message. The old file stays as it was, and so does
     its lock.
   - In diff mode the old and the new text are shown as C(vorn_show) prints them, with the
-    password masked as C(*****).
+    password masked as C(*****), also in an old file edited by hand (a C(PASSWORD) line spaced
+    or cased otherwise, a value under an unknown key or a line of its own).
   - Needs the programs of the C(vorn-admin) package on the host. The values go to C(vorn_set)
     on its standard input, never on a command line or into the environment, so the password
-    never shows in the process list. A value with a line break is refused.
+    never shows in the process list. A value with a line break (a newline or a carriage return)
+    is refused.
   - An encrypted file needs the host's key file; M(vorn.admin.keyfile) provisions it.
 author:
   - vorn maintainers (!UNKNOWN)
@@ -72,6 +75,15 @@ options:
       - When false, those lines are left out, as C(vorn_sql) does when a default is declined.
     type: bool
     default: false
+  mode:
+    description:
+      - Mode of the file, C(0444) (readable by everyone, as C(vorn_set) creates it) or C(0400)
+        (readable by its owner only); any other mode is refused. Quote it (C('0400')), or YAML
+        reads C(400) as a decimal number.
+      - A file with another mode is written again, so that the file is created with this mode
+        (C(vorn_set) under the matching umask) and never has a looser one, not even for a moment.
+    type: raw
+    default: '0444'
   lock:
     description:
       - C(true) leaves the file with the immutable attribute set, C(false) without it.
@@ -87,8 +99,8 @@ extends_documentation_fragment:
 attributes:
   check_mode:
     support: full
-    details: The comparison runs as usual (it writes only into its private temporary folder) and
-      nothing else is done.
+    details: The comparison runs as usual (through pipes, writing no file) and nothing else is
+      done.
   diff_mode:
     support: full
     details: The old and the new text as C(vorn_show) prints them, the password masked.
@@ -107,9 +119,17 @@ EXAMPLES = r'''
   vorn.admin.keyfile:
     key: "{{ vault_vorn_key }}"
 
+- name: A folder that only root can enter, for the file
+  ansible.builtin.file:
+    path: /etc/vorn
+    state: directory
+    owner: root
+    group: root
+    mode: '0700'
+
 - name: Same encrypted configuration on every host, locked
   vorn.admin.config:
-    path: /etc/vorn_sql
+    path: /etc/vorn/vorn_sql
     hostname: db.example.net
     port: 3306
     dbname: quordexDB
@@ -118,11 +138,12 @@ EXAMPLES = r'''
     encrypt: true
     lock: true
 
-- name: Only the host given, the other values from vorn_sql's defaults
+- name: Only the host given, the other values from vorn_sql's defaults, readable by root only
   vorn.admin.config:
     path: /root/.vorn_sql
     hostname: 10.0.0.5
     accept_defaults: true
+    mode: '0400'
 '''
 
 RETURN = r'''
@@ -130,7 +151,7 @@ path:
   description: The configuration file.
   returned: always
   type: str
-  sample: /etc/vorn_sql
+  sample: /etc/vorn/vorn_sql
 rewritten:
   description: Whether vorn_set replaced the file (in check mode, whether it would).
   returned: always
@@ -151,10 +172,8 @@ encrypted:
 import errno
 import fcntl
 import os
-import shutil
 import stat
 import struct
-import tempfile
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.vorn.admin.plugins.module_utils.programs import (
@@ -177,36 +196,53 @@ FS_IMMUTABLE_FL = 0x10
 # Larger than any configuration vorn_set writes; a larger file differs anyway.
 READ_LIMIT = 65536
 
+# The modes the file may have: vorn_set's own, and readable by its owner only.
+MODES = (0o444, 0o400)
 
-def vorn_set_call(module, vorn_set, path):
-    """The argument vector and the standard input that make vorn_set write PATH:
-    the values given as lines NAME=VALUE, the others left out or, with
-    accept_defaults, vorn_sql's defaults."""
+
+def run_vorn_set(module, vorn_set, path, print_only=False, mode=0o444):
+    """Runs vorn_set for PATH with the values given as lines NAME=VALUE on its
+    standard input, the others left out or, with accept_defaults, vorn_sql's
+    defaults: it replaces PATH with a file of MODE, or with PRINT_ONLY gives the
+    bytes it would write there on its standard output. Returns its status, that
+    output and, when it failed, its message, named after it (its own refusals
+    already are, the messages it shares with vorn_sql are not)."""
     p = module.params
     argv = [vorn_set, '--secret=' + path, '--encrypt-flag=' + ('yes' if p['encrypt'] else 'no')]
     if p['accept_defaults']:
         argv.append('--accept-defaults')
-    lines = ['%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None]
-    return argv, ''.join(lines)
-
-
-def write_with_vorn_set(module, vorn_set, path):
-    """vorn_set's status and, when it failed, its message, named after it (its
-    own refusals already are, the messages it shares with vorn_sql are not)."""
-    argv, lines = vorn_set_call(module, vorn_set, path)
-    rc, out, err = run_program(module, argv, data=lines)
-    message = failure_text(out, err)
-    return rc, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
+    if print_only:
+        argv.append('--print')
+    lines = ''.join('%s=%s\n' % (name, p[option]) for option, name in CONNECTION_OPTIONS if p[option] is not None)
+    # vorn_set creates the file with mode 0444 less the umask.
+    rc, out, err = run_program(module, argv, data=lines, umask=0o022 | (0o444 & ~mode), raw_output=True)
+    message = failure_text('', err)  # never the output: it holds the file's bytes
+    return rc, out, message if message.startswith('vorn_set: ') else 'vorn_set: ' + message
 
 
 def line_break_in(module):
     """The first text value that holds a line break, which no line of the file
-    can: it would end the value's line on vorn_set's input."""
+    can: a newline would end the value's line on vorn_set's input, and a
+    carriage return ends a line for many a reader of the file."""
     for option in ('hostname', 'dbname', 'username', 'password'):
         value = module.params[option]
-        if value is not None and '\n' in value:
+        if value is not None and ('\n' in value or '\r' in value):
             return option
     return None
+
+
+def wanted_mode(module):
+    """The mode option as a number: an octal text ('0400', '400') or the number that
+    YAML reads from 0400; None when it is not one of MODES."""
+    mode = module.params['mode']
+    if isinstance(mode, bool):
+        return None
+    if not isinstance(mode, int):
+        try:
+            mode = int(str(mode), 8)
+        except ValueError:
+            return None
+    return mode if mode in MODES else None
 
 
 def read_regular(path):
@@ -252,9 +288,10 @@ def set_lock(module, path, on):
     return None
 
 
-def show(module, vorn_show, path):
-    """The text vorn_show prints for PATH (password masked), and its status and message."""
-    rc, out, err = run_program(module, [vorn_show] + key_args(module) + [path])
+def show(module, vorn_show, path, data=None):
+    """The text vorn_show prints for PATH (password masked), and its status and
+    message; with DATA, for those bytes, on its standard input."""
+    rc, out, err = run_program(module, [vorn_show] + key_args(module) + [path if data is None else '-'], data=data)
     return rc, out, failure_text(out, err)
 
 
@@ -267,28 +304,23 @@ ARGUMENT_SPEC = dict(
     password=dict(type='str', no_log=True),
     encrypt=dict(type='bool', default=False),
     accept_defaults=dict(type='bool', default=False),
+    mode=dict(type='raw', default='0444'),
     lock=dict(type='bool'),
     **PROGRAM_ARGS
 )
 
 
-def trial_write(module, vorn_set, vorn_show, result):
+def trial(module, vorn_set, vorn_show, result):
     """The bytes that vorn_set writes for these values and vorn_show's text of
-    them, written in a private folder (mode 0700) that goes with them."""
-    work = tempfile.mkdtemp(prefix='vorn_config.')
-    try:
-        candidate = os.path.join(work, 'config')
-        rc, message = write_with_vorn_set(module, vorn_set, candidate)
-        if rc != 0 or not os.path.isfile(candidate):
-            module.fail_json(msg=message, rc=rc, **result)
-        with open(candidate, 'rb') as f:
-            new = f.read()
-        rc, new_text, message = show(module, vorn_show, candidate)
-        if rc != 0:
-            module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
-        return new, new_text
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    them, through pipes: no copy of the file is written anywhere."""
+    path = module.params['path']
+    rc, new, message = run_vorn_set(module, vorn_set, path, print_only=True)
+    if rc != 0:
+        module.fail_json(msg=message, rc=rc, **result)
+    rc, new_text, message = show(module, vorn_show, path, data=new)
+    if rc != 0:
+        module.fail_json(msg='vorn_show, on the bytes vorn_set writes for %s: %s' % (path, message), rc=rc, **result)
+    return new, new_text
 
 
 def text_diff(module, vorn_show, path, had_file, new_text):
@@ -306,18 +338,18 @@ def decide(module, vorn_set, vorn_show):
     """What the task has to do, found without touching the file: the result to
     report (whether vorn_set rewrites the file, whether the lock changes), the
     bytes to write and the lock found."""
-    p = module.params
+    p, want_mode = module.params, wanted_mode(module)
     result = dict(changed=False, path=p['path'], rewritten=False, encrypted=p['encrypt'])
     old, mode = read_regular(p['path'])
     was_locked = old is not None and is_locked(p['path'])
     want_locked = was_locked if p['lock'] is None else p['lock']
-    new, new_text = trial_write(module, vorn_set, vorn_show, result)
-    rewrite = old != new or mode != 0o444
+    new, new_text = trial(module, vorn_set, vorn_show, result)
+    rewrite = old != new or mode != want_mode
     result.update(rewritten=rewrite, locked=want_locked,
                   changed=rewrite or want_locked != was_locked)
     if module._diff and rewrite:
         result['diff'] = text_diff(module, vorn_show, p['path'], old is not None, new_text)
-    return dict(result=result, new=new, was_locked=was_locked, want_locked=want_locked)
+    return dict(result=result, new=new, mode=want_mode, was_locked=was_locked, want_locked=want_locked)
 
 
 def fail_write(module, plan, rc, message):
@@ -334,17 +366,21 @@ def fail_write(module, plan, rc, message):
 
 def rewrite(module, vorn_set, vorn_show, plan):
     """Replaces the file with vorn_set, unlocking it first when locked, and
-    checks that it holds the bytes of the trial run and passes vorn_show."""
+    checks that it holds the bytes of the trial run with the mode asked and
+    passes vorn_show."""
     path, result = module.params['path'], plan['result']
     if plan['was_locked']:
         message = set_lock(module, path, False)
         if message:
             module.fail_json(msg='quordex_helper: %s' % message, **result)
-    rc, message = write_with_vorn_set(module, vorn_set, path)
+    rc, dummy, message = run_vorn_set(module, vorn_set, path, mode=plan['mode'])
     if rc != 0:
         fail_write(module, plan, rc, message)
-    if read_regular(path)[0] != plan['new']:
+    data, mode = read_regular(path)
+    if data != plan['new']:
         module.fail_json(msg='%s: vorn_set wrote other bytes than in the trial run' % path, **result)
+    if mode != plan['mode']:
+        module.fail_json(msg='%s: vorn_set left mode %04o, not %04o' % (path, mode, plan['mode']), **result)
     rc, text, message = show(module, vorn_show, path)
     if rc != 0:
         module.fail_json(msg='vorn_show: %s' % message, rc=rc, **result)
@@ -370,6 +406,8 @@ def main():
     option = line_break_in(module)
     if option is not None:
         module.fail_json(msg='%s: a value cannot hold a line break' % option)
+    if wanted_mode(module) is None:
+        module.fail_json(msg='mode must be 0444 or 0400 (quoted, as \'0400\'), not %r' % (module.params['mode'],))
     vorn_set = find_program(module, 'vorn_set')
     vorn_show = find_program(module, 'vorn_show')
     plan = decide(module, vorn_set, vorn_show)

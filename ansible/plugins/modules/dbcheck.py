@@ -49,7 +49,7 @@ seealso:
 EXAMPLES = r'''
 - name: Every host connects with its configuration
   vorn.admin.dbcheck:
-    path: /etc/vorn_sql
+    path: /etc/vorn/vorn_sql
     timeout: 5
 '''
 

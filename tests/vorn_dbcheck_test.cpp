@@ -148,16 +148,23 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
 
 // A host that only plays the server gets no password unless --allow-cleartext
 // lets it ask for one, and no more time than the timeout. The listener records
-// what the client sent.
+// what the client sent. No plugin that the caller's environment plants is ever
+// loaded, whether the server asks for it or the variable lists it.
 TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
   const std::string refused = ", which keep the password from it; the password was not sent (see --allow-cleartext)\n";
   const std::string unused = ": the server asks for an authentication plugin that vorn_dbcheck does not use;";
   const std::string allow = "--allow-cleartext", native = "mysql_native_password";
+  const std::string planted = VORN_PLANTED_PLUGIN_DIR, mark = dir + "/planted-plugin-ran";
+  ASSERT_TRUE(testsupport::fileExists(planted + "/evil.so"));
+  const std::vector<std::string> folders = {"MARIADB_PLUGIN_DIR=" + planted, "LIBMYSQL_PLUGIN_DIR=" + planted};
+  std::vector<std::string> listed = folders;
+  listed.push_back("LIBMYSQL_PLUGINS=evil");
   const struct {
     const char* name;
     std::vector<std::string> listener, args;  // fake_mariadb.py's after RECORD, vorn_dbcheck's
     bool sent;                                // the password reached the listener
     std::string said;
+    std::vector<std::string> env{};  // vorn_dbcheck's whole environment
   } cases[] = {
       {"switch to clear text", {native, "mysql_clear_password"}, {}, false, refused},
       {"switch to dialog (PAM)", {native, "dialog"}, {}, false, refused},
@@ -167,6 +174,8 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
       {"clear text allowed", {native, "mysql_clear_password"}, {allow}, true, "error 1045: Access denied\n"},
       {"unknown plugin, clear text allowed", {native, "other_plugin"}, {allow}, false, unused},
       {"one byte a second", {"--trickle"}, {"-t", "2"}, false, ": not done within the timeout of 2 s; given up\n"},
+      {"switch to a plugin in the environment's folder", {native, "evil"}, {}, false, refused, folders},
+      {"plugin listed in the environment", {native, "none"}, {}, false, "error 1045: Access denied\n", listed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,8 +188,12 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
     testsupport::RunOptions check;
     check.args = c.args;
     check.args.push_back(dir + "/conf");
+    check.env = c.env;
+    check.cwd = dir;
+    unlink(mark.c_str());
     testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
     testsupport::stopFakeServer(&fake);
+    EXPECT_FALSE(testsupport::fileExists(mark));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.find(dir + "/conf: "), 0u) << r.err;

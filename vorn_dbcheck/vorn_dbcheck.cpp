@@ -222,14 +222,27 @@ bool armWatchdog(const Login& l, unsigned seconds) {
   return true;
 }
 
-// The library's timeouts, the transport, and the authentication plugins that s
-// allows. False when the library refuses one: the login is not tried then, so
-// that it never goes ahead without the restriction. The package requires a
-// library that knows every option, so only memory can be short.
+// The client library takes the folder of its plugins from the caller's
+// environment (MARIADB_PLUGIN_DIR, in older versions LIBMYSQL_PLUGIN_DIR) and
+// loads those that LIBMYSQL_PLUGINS lists as it starts: a plugin's code runs
+// as soon as it is loaded, before any check of the name, with the password in
+// memory. The variables are dropped before the library starts, and setOptions
+// names the folder the library was built with.
+void dropPluginEnvironment() {
+  static const char* const kVariables[] = {"MARIADB_PLUGIN_DIR", "LIBMYSQL_PLUGIN_DIR", "LIBMYSQL_PLUGINS"};
+  for (const char* name : kVariables) unsetenv(name);
+}
+
+// The library's own plugin folder, its timeouts, the transport, and the
+// authentication plugins that s allows. False when the library refuses one:
+// the login is not tried then, so that it never goes ahead without the
+// restriction. The package requires a library that knows every option, so
+// only memory can be short.
 bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
   unsigned timeout = s.timeout;
   unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
-  return mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
+  return mysql_options(db, MYSQL_PLUGIN_DIR, MARIADB_PLUGINDIR) == 0 &&
+         mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol) == 0 &&
@@ -241,6 +254,7 @@ bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
 // done, and keeps how it ended in *o. The password is wiped right after. False,
 // after saying so, when the attempt could not be set up.
 bool attempt(const Login& l, const Settings& s, Outcome* o) {
+  dropPluginEnvironment();
   MYSQL* db = mysql_init(nullptr);
   bool ready = db != nullptr && setOptions(db, s, l.via_socket) && armWatchdog(l, s.timeout);
   if (ready) {

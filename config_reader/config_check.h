@@ -24,7 +24,8 @@ struct ConnectionValues {
 // nothing else.
 //
 // Each fault goes to faults (when not null) as one line "NAME:LINE: message",
-// or "NAME: message" for a fault of the whole text, NAME being name. values
+// or "NAME: message" for a fault of the whole text, NAME being name as it is:
+// a caller shows a file's path through shownName (display.h) first. values
 // (when not null) receives the connection values found. Returns the number of
 // faults: 0 for a valid text. Absent connection lines are not faults.
 int checkConfigText(const char* name, const char* text, size_t len, ConnectionValues* values, FILE* faults);

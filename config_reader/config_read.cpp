@@ -43,21 +43,21 @@ ssize_t readAll(int fd, char* buf, size_t size) {
 
 // Reads the regular file at path, at most kConfigFileMax bytes, into raw (at
 // least kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n,
-// or kReadFailed after saying why.
-int readRaw(const char* path, char* raw, size_t* n) {
+// or kReadFailed after saying why, the file named as name.
+int readRaw(const char* path, const char* name, char* raw, size_t* n) {
   // Non-blocking, so that opening a FIFO returns at once; the type test then
   // refuses it. A regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return failed("Cannot open \"%s\": %s\n", path, std::strerror(errno));
+  if (fd < 0) return failed("Cannot open \"%s\": %s\n", name, std::strerror(errno));
   struct stat st;
   if (fstat(fd, &st) != 0) {
     int error = errno;
     close(fd);
-    return failed("Cannot read \"%s\": %s\n", path, std::strerror(error));
+    return failed("Cannot read \"%s\": %s\n", name, std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
-    return failed("Cannot read \"%s\": not a regular file\n", path);
+    return failed("Cannot read \"%s\": not a regular file\n", name);
   }
   // One byte more than allowed is read, so that a file that grew since the
   // status query is still found too large.
@@ -67,24 +67,26 @@ int readRaw(const char* path, char* raw, size_t* n) {
   close(fd);
   if (too_large || got > static_cast<ssize_t>(kConfigFileMax)) {
     wipe(raw, kConfigFileMax + 2);
-    return failed("Cannot read \"%s\": larger than 4096 bytes\n", path);
+    return failed("Cannot read \"%s\": larger than 4096 bytes\n", name);
   }
-  if (got < 0) return failed("Cannot read \"%s\": %s\n", path, std::strerror(error));
+  if (got < 0) return failed("Cannot read \"%s\": %s\n", name, std::strerror(error));
   *n = static_cast<size_t>(got);
   raw[*n] = '\0';
   return 0;
 }
 
-// Decrypts the n bytes of raw under the key from key_file into text.
-int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n, char* text, size_t* len) {
+// Decrypts the n bytes of raw under the key from key_file into text; messages
+// name the file as name and the key file in form.
+int decryptRaw(const char* name, const char* key_file, DisplayForm form, const char* raw, size_t n, char* text,
+               size_t* len) {
   // The encrypted form is a text: a zero byte in it is damage, not an end.
   size_t plain_len = 0;
   char* plain = std::memchr(raw, '\0', n) != nullptr ? nullptr : vorn_decrypts_from(raw, key_file, &plain_len);
   if (plain == vorn_empty_text)
-    return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", key_file, path);
+    return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", shownName(key_file, form).text, name);
   if (plain == nullptr) {
-    std::fprintf(stderr, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", path,
-                 key_file);
+    std::fprintf(stderr, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", name,
+                 shownName(key_file, form).text);
     return kReadFailed;
   }
   // Decryption gives fewer bytes than the base64 text it came from.
@@ -97,18 +99,19 @@ int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n
 
 }  // namespace
 
-int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
+int readConfigFile(const char* path, const char* key_path, DisplayForm form, char* text, size_t* len) {
+  const ShownName name = shownName(path, form);
   char raw[kConfigFileMax + 2];
   size_t n = 0;
-  int status = readRaw(path, raw, &n);
+  int status = readRaw(path, name.text, raw, &n);
   if (status != 0) return status;
   if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
     std::memcpy(text, raw, n + 1);
     *len = n;
   } else if (n == 0) {
-    status = failed("\"%s\" is empty\n", path);
+    status = failed("\"%s\" is empty\n", name.text);
   } else {
-    status = decryptRaw(path, key_path != nullptr ? key_path : vorn_key_path, raw, n, text, len);
+    status = decryptRaw(name.text, key_path != nullptr ? key_path : vorn_key_path, form, raw, n, text, len);
   }
   wipe(raw, sizeof raw);
   return status;

@@ -17,6 +17,9 @@ namespace {
 testsupport::MariadbServer server;
 std::string dir;
 const std::string kOddPassword = "a b\t\xc3\xa4\x80\xff z";
+// The configuration's name, with a terminal title and a bell in it, and as every
+// message shows it.
+const std::string kConf = "co\x1b]0;x\anf", kShownConf = "co?]0;x?nf";
 
 // The server starts once, in the first test's SetUp, where a failure fails the
 // test (in SetUpTestSuite it would only skip it).
@@ -57,11 +60,11 @@ std::vector<std::string> values(std::string host, std::string port, std::string 
   return args;
 }
 
-// Writes dir/conf with the test build of vorn_sql.
+// Writes dir/kConf with the test build of vorn_sql.
 void writeConf(const std::vector<std::string>& sql_args) {
   testsupport::RunOptions sql;
   sql.args = sql_args;
-  sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
+  sql.args.insert(sql.args.end(), {"-s", dir + "/" + kConf});
   sql.input = "ynnnnn";
   sql.cwd = dir;
   testsupport::RunResult written = testsupport::runProgram(testsupport::programPath("vorn_sql_testkey"), sql);
@@ -125,20 +128,27 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
        values(local, port, "", ""),
        {},
        1,
-       ": no USERNAME line; cannot connect without it\n" + dir + "/conf: no PASSWORD line; cannot connect"},
+       ": no USERNAME line; cannot connect without it\n" + dir + "/" + kShownConf +
+           ": no PASSWORD line; cannot connect"},
+      {"key file not there",
+       encrypted,
+       {"-k", dir + "/k\x1b"},
+       2,
+       "Cannot load the encryption key from \"" + dir + "/k?\" to read \"" + dir + "/" + kShownConf + "\"\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     writeConf(c.sql_args);
     testsupport::RunOptions check;
     check.args = c.args;
-    check.args.push_back(dir + "/conf");
+    check.args.push_back(dir + "/" + kConf);
     testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
     EXPECT_EQ(r.exit_code, c.status) << r.out << r.err;
-    // One line on one stream; the other stays empty.
+    // One line on one stream; the other stays empty. A line about the
+    // connection starts with the file's name.
     const std::string& line = c.status == 0 ? r.out : r.err;
     EXPECT_EQ(c.status == 0 ? r.err : r.out, "");
-    EXPECT_EQ(line.find(c.status == 0 ? c.said : dir + "/conf:"), 0u) << line;
+    EXPECT_EQ(line.find(c.status == 1 ? dir + "/" + kShownConf + ":" : c.said), 0u) << line;
     EXPECT_NE(line.find(c.said), std::string::npos) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), c.name == std::string("missing lines") ? 2 : 1) << line;
     EXPECT_EQ(line.find("mekvisa"), std::string::npos);
@@ -187,7 +197,7 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
     writeConf(values("127.0.0.1", std::to_string(fake.port), "yelto", "TopSecret42"));
     testsupport::RunOptions check;
     check.args = c.args;
-    check.args.push_back(dir + "/conf");
+    check.args.push_back(dir + "/" + kConf);
     check.env = c.env;
     check.cwd = dir;
     unlink(mark.c_str());
@@ -196,7 +206,7 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
     EXPECT_FALSE(testsupport::fileExists(mark));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.find(dir + "/conf: "), 0u) << r.err;
+    EXPECT_EQ(r.err.find(dir + "/" + kShownConf + ": "), 0u) << r.err;
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     std::string got;

@@ -70,11 +70,14 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
   ASSERT_TRUE(testsupport::writeFile(path("valued"), replaced(ok, "AUTH_KEY", "AUTH_KEY x")));
   ASSERT_TRUE(testsupport::writeFile(path("empty"), ""));
   ASSERT_TRUE(testsupport::installTestKey(dir_));
+  // Names with a terminal title, a bell and a CSI byte in them, as messages show them.
+  const std::string odd = "o\x1b]0;x\a\x9b", shown = "o\\x1b]0;x\\x07\\x9b";
+  for (const char* file : {"broken", "declined", "valued"}) ASSERT_EQ(symlink(file, path(odd + file).c_str()), 0);
   const struct {
     std::vector<std::string> args;
     std::string home;
     int status;
-    const char* message;  // the whole of standard error, or its start when it ends in "..."
+    std::string message;  // the whole of standard error, or its start when it ends in "..."
   } cases[] = {
       {{"-q", "link"}, "/x", 0, ""},
       {{"-q"}, "", 0, ""},  // HOME set to the test folder below
@@ -92,6 +95,23 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
       {{"missing"}, "/x", 2, "Cannot open \"missing\": No such file or directory\n"},
       {{"-q"}, "relative", 2, "Cannot determine home directory\n"},
       {{"-k"}, "/x", 2, "option requires an argument -- k\nUsage: vorn_show..."},
+      {{"-q", odd + "declined"},
+       "/x",
+       0,
+       shown + "declined: note: no DBNAME line; the product cannot connect without it\n"},
+      {{"-q", odd + "broken"},
+       "/x",
+       1,
+       shown + "broken:6: PORTNO value is not a port number from 3306 to 2147483647\n"},
+      {{odd + "valued"},
+       "/x",
+       2,
+       "\"" + shown + "valued\" is neither a plain configuration nor encrypted under the key from \".vorn_yelto\"\n"},
+      {{"-k", odd + "key", "valued"},
+       "/x",
+       2,
+       "Cannot load the encryption key from \"" + shown + "key\" to read \"valued\"\n"},
+      {{odd + "missing"}, "/x", 2, "Cannot open \"" + shown + "missing\": No such file or directory\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back() + " " + c.home);

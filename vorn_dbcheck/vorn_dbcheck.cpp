@@ -120,11 +120,13 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
   return -1;
 }
 
-// Prints a value from the file or from the server on one line: control
-// characters (a carriage return, an escape sequence, a C1 control) and bytes
-// outside UTF-8 are shown as '?', so that the report stays one line and cannot
-// steer the terminal.
-void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kDisplayQuestionMark); }
+// How a value from the file or from the server, and a file's name, is
+// printed: control characters (a carriage return, an escape sequence, a C1
+// control) and bytes outside UTF-8 are shown as '?', so that the report stays
+// one line and cannot steer the terminal.
+constexpr DisplayForm kShownAs = kDisplayQuestionMark;
+
+void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kShownAs); }
 
 // A connection value as a NUL-terminated text; values are shorter than a line.
 struct Value {
@@ -146,7 +148,7 @@ Value* byKey(Value* values, const char* key) {
 
 // One login to try: the file's values and where they lead.
 struct Login {
-  const char* file;
+  const char* file;  // as shown
   const Value* host;
   const Value* user;
   Value* password;
@@ -310,7 +312,8 @@ int report(const Login& l, const Settings& s, const Outcome& o) {
   return o.connected ? 0 : 1;
 }
 
-// Connects with the file's values and reports; returns the exit status.
+// Connects with the file's values and reports, naming the file as file;
+// returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* values) {
   const Value* host = byKey(values, "HOSTNAME");
   const Value* port = byKey(values, "PORTNO");
@@ -345,11 +348,12 @@ int checkAndConnect(const Settings& s) {
     if (!defaultConfigPath(default_path, sizeof default_path)) return kReadFailed;
     file = default_path;
   }
+  const ShownName name = shownName(file, kShownAs);
   static char text[kConfigFileMax + 1];
   size_t len = 0;
-  if (readConfigFile(file, s.key_file, text, &len) != 0) return kReadFailed;
+  if (readConfigFile(file, s.key_file, kShownAs, text, &len) != 0) return kReadFailed;
   ConnectionValues found{};
-  int faults = checkConfigText(file, text, len, &found, stderr);
+  int faults = checkConfigText(name.text, text, len, &found, stderr);
 
   // The product has nothing to connect with when a line is absent: name each,
   // guess nothing and try nothing.
@@ -357,7 +361,7 @@ int checkAndConnect(const Settings& s) {
   bool complete = faults == 0;
   for (size_t i = 0; faults == 0 && i < kConnectionLineCount; i++) {
     if (found.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", file, kConnectionLines[i].key);
+      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", name.text, kConnectionLines[i].key);
       complete = false;
     } else {
       copyValue(&values[i], std::string_view(found.value[i], found.length[i]));
@@ -366,7 +370,7 @@ int checkAndConnect(const Settings& s) {
   wipe(text, sizeof text);
   int status = 1;
   if (complete) {
-    status = tryConnection(file, s, values);
+    status = tryConnection(name.text, s, values);
   }
   wipe(values, sizeof values);
   return status;

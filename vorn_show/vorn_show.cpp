@@ -82,12 +82,12 @@ bool takeOption(int c, const char* arg, void* context) {
   return true;
 }
 
-// Prints the notes of absent connection lines and, unless quiet, the text.
-// False when standard output fails.
-bool report(const char* path, const char* text, size_t len, const ConnectionValues& values, const Settings& s) {
+// Prints the notes of absent connection lines, naming the file as name, and,
+// unless quiet, the text. False when standard output fails.
+bool report(const char* name, const char* text, size_t len, const ConnectionValues& values, const Settings& s) {
   for (size_t i = 0; i < kConnectionLineCount; i++) {
     if (values.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", path,
+      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", name,
                    kConnectionLines[i].key);
     }
   }
@@ -111,13 +111,16 @@ int run(int argc, char** argv) {
     path = default_path;
   }
 
+  // Messages show names as the text is shown on a terminal: neither may
+  // steer it.
+  const ShownName name = shownName(path, kDisplayHexEscape);
   char text[kConfigFileMax + 1];
   size_t len = 0;
-  status = readConfigFile(path, s.key_path, text, &len);
+  status = readConfigFile(path, s.key_path, kDisplayHexEscape, text, &len);
   if (status != 0) return status;
   ConnectionValues values;
-  int faults = checkConfigText(path, text, len, &values, stderr);
-  bool printed = report(path, text, len, values, s);
+  int faults = checkConfigText(name.text, text, len, &values, stderr);
+  bool printed = report(name.text, text, len, values, s);
   wipe(text, sizeof text);
   if (!printed) {
     std::perror("vorn_show: cannot write to standard output");

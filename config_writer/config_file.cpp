@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,18 +13,18 @@
 #include "chores.h"
 #include "vorncrypt.h"
 
-void makeReplacement(const char* path, Replacement* r) {
-  size_t path_len = std::strlen(path);
-  r->tmp_fn = static_cast<char*>(std::malloc(path_len + 2));
-  if (r->tmp_fn == nullptr) {
-    std::perror("malloc()");
-    _exit(1);
-  }
-  std::memcpy(r->tmp_fn, path, path_len);
-  r->tmp_fn[path_len] = '~';
-  r->tmp_fn[path_len + 1] = '\0';
-}
+namespace {
 
+// One replacement under way.
+struct Replacement {
+  char tmp_fn[PATH_MAX];           // PATH~
+  int fd = -1;                     // the temporary file, once created
+  bool replaced = false;           // the temporary file has become PATH
+  char* encrypted_text = nullptr;  // the bytes written when encrypting
+};
+
+// False, after saying so on standard error, when path is a device, a FIFO or a
+// socket.
 bool targetIsReplaceable(const char* path) {
   struct stat st;
   if (lstat(path, &st) != 0) return true;  // nothing there, or the rename will say why
@@ -37,8 +38,17 @@ bool targetIsReplaceable(const char* path) {
   return false;
 }
 
+// Names and creates the temporary file. A name that does not fit PATH_MAX is
+// one the kernel refuses as too long, and is reported as it would be.
 bool createTemporary(const char* path, const char* end, Replacement* r) {
-  r->fd = open(r->tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0444);
+  size_t path_len = std::strlen(path);
+  if (path_len + 2 > sizeof r->tmp_fn) {
+    errno = ENAMETOOLONG;
+  } else {
+    std::memcpy(r->tmp_fn, path, path_len);
+    std::memcpy(r->tmp_fn + path_len, "~", 2);
+    r->fd = open(r->tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0444);
+  }
   if (r->fd < 0) {
     std::fprintf(stderr, "Failed to create \"%s\" (%s)%s", path, std::strerror(errno), end);
     return false;
@@ -46,6 +56,8 @@ bool createTemporary(const char* path, const char* end, Replacement* r) {
   return true;
 }
 
+// The bytes to write: text, or with encrypt its encrypted form. Null, after
+// saying why, when the key cannot be loaded or the encryption fails.
 const char* bytesToWrite(const char* text, bool encrypt, Replacement* r) {
   if (!encrypt) return text;
   r->encrypted_text = vorn_encrypts(text);
@@ -73,6 +85,8 @@ bool writeAndReplace(const char* bytes, const char* path, Replacement* r) {
   return true;
 }
 
+// Removes a temporary file that did not become path, closes it, and wipes and
+// releases the encrypted text.
 void finishReplacement(Replacement* r) {
   if (r->fd >= 0) {
     if (!r->replaced) unlink(r->tmp_fn);
@@ -82,5 +96,15 @@ void finishReplacement(Replacement* r) {
     wipe(r->encrypted_text, std::strlen(r->encrypted_text));
     std::free(r->encrypted_text);
   }
-  std::free(r->tmp_fn);
+}
+
+}  // namespace
+
+bool replaceConfigFile(const char* path, const char* text, bool encrypt, const char* create_end) {
+  Replacement r;
+  const char* bytes = nullptr;
+  bool done = targetIsReplaceable(path) && createTemporary(path, create_end, &r) &&
+              (bytes = bytesToWrite(text, encrypt, &r)) != nullptr && writeAndReplace(bytes, path, &r);
+  finishReplacement(&r);
+  return done;
 }

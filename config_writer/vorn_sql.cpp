@@ -61,12 +61,6 @@ struct Settings {
 // that they stay reachable to the end and leak checkers see everything else.
 Settings settings;
 
-// What a run makes on its way to the target, released by finishRun.
-struct Run {
-  char secret[kSecretSize];  // the configuration text
-  Replacement file;          // the temporary file and the bytes written
-};
-
 // Command-line errors end the process at once: nothing has been created yet, and
 // buffered standard output is deliberately not flushed.
 [[noreturn]] void failCommandLine(const char* message) {
@@ -230,14 +224,6 @@ bool confirmTarget(const char* path) {
   return readAnswer();
 }
 
-// The one way out once the temporary name exists: a temporary file that did not
-// become the target is removed, and everything the run holds is released.
-void finishRun(Run* r, Settings* s) {
-  finishReplacement(&r->file);
-  wipe(r->secret, sizeof r->secret);
-  std::free(s->secret_fn);
-}
-
 int run(int argc, char** argv) {
   Settings& s = settings;
   parseCommandLine(argc, argv, &s);
@@ -246,19 +232,17 @@ int run(int argc, char** argv) {
     std::exit(0);
   }
 
-  Run r;
+  char secret[kSecretSize];  // the configuration text
   if (!readEntropy()) return 1;
-  buildFixedSettings(r.secret);
+  buildFixedSettings(secret);
   if (!resolveTargetPath(&s)) return 1;
   if (!confirmTarget(s.secret_fn)) std::exit(0);
 
-  makeReplacement(s.secret_fn, &r.file);
   bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
-  const char* bytes = nullptr;
-  bool done =
-      addSettingsLines(s, r.secret) && targetIsReplaceable(s.secret_fn) && createTemporary(s.secret_fn, "", &r.file) &&
-      (bytes = bytesToWrite(r.secret, encrypt, &r.file)) != nullptr && writeAndReplace(bytes, s.secret_fn, &r.file);
-  finishRun(&r, &s);
+  // vorn_sql's "Failed to create" message ends without a newline.
+  bool done = addSettingsLines(s, secret) && replaceConfigFile(s.secret_fn, secret, encrypt, "");
+  wipe(secret, sizeof secret);
+  std::free(s.secret_fn);
   return done ? 0 : 1;
 }
 

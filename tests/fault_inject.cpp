@@ -5,7 +5,9 @@
 //                          from 1) returns null with ENOMEM. glibc's own
 //                          allocating functions (strdup, stdio buffers, ...) go
 //                          through these three, so they are counted too.
-//   VORN_FAIL_CALL=NAME    write: every write to a descriptor above 2 fails with
+//   VORN_FAIL_CALL=NAME    open: an exclusive creation (O_CREAT with O_EXCL)
+//                          fails with EROFS;
+//                          write: every write to a descriptor above 2 fails with
 //                          ENOSPC; short_write: writes only half its bytes;
 //                          fsync: fsync of a regular file fails with EIO;
 //                          fsync_dir: fsync of a directory fails with EIO;
@@ -20,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,7 +34,7 @@ void* __libc_realloc(void* ptr, size_t size);
 
 namespace {
 
-enum FailCall { kNone, kWrite, kShortWrite, kFsync, kFsyncDir, kRename };
+enum FailCall { kNone, kOpen, kWrite, kShortWrite, kFsync, kFsyncDir, kRename };
 
 bool counting = false;
 long allocations = 0;
@@ -39,9 +42,12 @@ long fail_allocation = 0;
 FailCall fail_call = kNone;
 const char* count_path = nullptr;
 
+using OpenFn = int (*)(const char*, int, ...);
 using WriteFn = ssize_t (*)(int, const void*, size_t);
 using FsyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
+OpenFn real_open = nullptr;
+OpenFn real_open64 = nullptr;
 WriteFn real_write = nullptr;
 FsyncFn real_fsync = nullptr;
 RenameFn real_rename = nullptr;
@@ -56,6 +62,8 @@ bool failNow() {
 
 __attribute__((constructor)) void start() {
   // Looked up before counting starts: the lookup itself may allocate.
+  real_open = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open"));
+  real_open64 = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open64"));
   real_write = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
   real_fsync = reinterpret_cast<FsyncFn>(dlsym(RTLD_NEXT, "fsync"));
   real_rename = reinterpret_cast<RenameFn>(dlsym(RTLD_NEXT, "rename"));
@@ -64,11 +72,8 @@ __attribute__((constructor)) void start() {
     const struct {
       const char* name;
       FailCall call;
-    } calls[] = {{"write", kWrite},
-                 {"short_write", kShortWrite},
-                 {"fsync", kFsync},
-                 {"fsync_dir", kFsyncDir},
-                 {"rename", kRename}};
+    } calls[] = {{"open", kOpen},   {"write", kWrite},        {"short_write", kShortWrite},
+                 {"fsync", kFsync}, {"fsync_dir", kFsyncDir}, {"rename", kRename}};
     for (const auto& k : calls)
       if (std::strcmp(c, k.name) == 0) fail_call = k.call;
   }
@@ -99,9 +104,40 @@ bool isDirectory(int fd) {
   return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// open and open64 alike: the mode is there when the flags create a file.
+int openWith(OpenFn real, const char* path, int flags, va_list args) {
+  mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  if (fail_call == kOpen && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+    errno = EROFS;
+    return -1;
+  }
+  return real(path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
+
+// Named by their symbols: with 64-bit file offsets (the i386 build) the
+// header makes open another name for open64.
+int interposedOpen(const char* path, int flags, ...) __asm__("open");
+int interposedOpen64(const char* path, int flags, ...) __asm__("open64");
+
+int interposedOpen(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  int fd = openWith(real_open, path, flags, args);
+  va_end(args);
+  return fd;
+}
+
+int interposedOpen64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  int fd = openWith(real_open64, path, flags, args);
+  va_end(args);
+  return fd;
+}
 
 void* malloc(size_t size) { return failNow() ? nullptr : __libc_malloc(size); }
 void* calloc(size_t count, size_t size) { return failNow() ? nullptr : __libc_calloc(count, size); }

@@ -1,4 +1,4 @@
-# Hardening checks of the deliverables, fault injection into vorn_sql, valgrind
+# Hardening checks of the deliverables, fault injection into the writers, valgrind
 # runs and static analysis. Each runs only in the builds where it means
 # something: none of them in the sanitizer builds, whose runtimes replace the
 # allocator and the hardening flags; valgrind and the analysers natively only.
@@ -23,7 +23,7 @@ foreach(program IN LISTS VORN_PROGRAM_LIST)
   endif()
 endforeach()
 
-# The interposer that the fault-injection test preloads into vorn_sql: a
+# The interposer that the fault-injection test preloads into vorn_sql and vorn_set: a
 # library of the build's own architecture, never installed or shipped.
 add_library(fault_inject SHARED fault_inject.cpp)
 target_compile_options(fault_inject PRIVATE -Wall -Wextra -fno-exceptions -fno-rtti)

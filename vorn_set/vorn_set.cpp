@@ -210,16 +210,6 @@ int buildText(const SetValues& values, bool accept_defaults) {
   return kUsageStatus;
 }
 
-int writeFile(const char* path, bool encrypt) {
-  Replacement r;
-  makeReplacement(path, &r);
-  const char* bytes = nullptr;
-  bool done = targetIsReplaceable(path) && createTemporary(path, "\n", &r) &&
-              (bytes = bytesToWrite(held.secret, encrypt, &r)) != nullptr && writeAndReplace(bytes, path, &r);
-  finishReplacement(&r);
-  return done ? 0 : kNotWritten;
-}
-
 int run(int argc, char** argv) {
   static const ToolCommandLine kCommandLine = {
       .short_options = "s:e:yh", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kNotWritten};
@@ -246,7 +236,10 @@ int run(int argc, char** argv) {
     status = readValues(&values);
   }
   if (status < 0) status = buildText(values, s.accept_defaults);
-  if (status < 0) status = writeFile(path, s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0);
+  if (status < 0) {
+    bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
+    status = replaceConfigFile(path, held.secret, encrypt, "\n") ? 0 : kNotWritten;
+  }
   return status;
 }
 

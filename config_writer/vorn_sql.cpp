@@ -53,7 +53,7 @@ struct Settings {
   char* pass_word = nullptr;
   char* db_name = nullptr;
   int port_no = 0;
-  char* secret_fn = nullptr;  // the target: from -s, else made from HOME
+  char* secret_fn = nullptr;  // the target: from -s, else default_target
 };
 
 // The copies of the argument values are never released: they live until the
@@ -203,16 +203,15 @@ bool readEntropy() {
   return done;
 }
 
+// The target without -s, with room for any home directory: a path too long
+// for the system is refused where the file is created, as every other.
+char default_target[kLongestHome + sizeof kConfigFileName];
+
 // The target defaults to .vorn_sql in the home directory.
 bool resolveTargetPath(Settings* s) {
   if (s->secret_fn != nullptr) return true;
-  const char* home = homeDirectory();
-  if (home == nullptr) return false;
-  size_t home_len = std::strlen(home);
-  s->secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kConfigFileName));
-  if (s->secret_fn == nullptr) failAllocation();
-  std::memcpy(s->secret_fn, home, home_len);
-  std::memcpy(s->secret_fn + home_len, kConfigFileName, sizeof kConfigFileName);
+  if (!defaultConfigPath(default_target, sizeof default_target)) return false;
+  s->secret_fn = default_target;
   return true;
 }
 
@@ -242,7 +241,6 @@ int run(int argc, char** argv) {
   // vorn_sql's "Failed to create" message ends without a newline.
   bool done = addSettingsLines(s, secret) && replaceConfigFile(s.secret_fn, secret, encrypt, "");
   wipe(secret, sizeof secret);
-  std::free(s.secret_fn);
   return done ? 0 : 1;
 }
 

@@ -19,7 +19,8 @@ struct ConnectionValues {
 // Checks the len bytes of text against the rules: at most kSecretSize - 1
 // characters, no NUL byte, ending with a newline; the AUTH_KEY line first; the
 // connection lines in table order, each at most once and each fitting a
-// kLineSize scratch line, PORTNO a decimal number from 3306 to 2147483647; then
+// kLineSize scratch line, PORTNO a port by readPort's rule as formatPort writes
+// it (digits alone, from kMinPort to kMaxPort); then
 // the fixed lines with their values (SECURE_KEY any 32 base64 characters);
 // nothing else.
 //

@@ -139,13 +139,6 @@ void copyValue(Value* v, std::string_view from) {
   v->text[n] = '\0';
 }
 
-// The value of the connection line KEY, whatever the order of the table.
-Value* byKey(Value* values, const char* key) {
-  size_t i = 0;
-  while (i + 1 < kConnectionLineCount && std::strcmp(kConnectionLines[i].key, key) != 0) i++;
-  return &values[i];
-}
-
 // One login to try: the file's values and where they lead.
 struct Login {
   const char* file;  // as shown
@@ -312,19 +305,19 @@ int report(const Login& l, const Settings& s, const Outcome& o) {
   return o.connected ? 0 : 1;
 }
 
-// Connects with the file's values and reports, naming the file as file;
-// returns the exit status.
+// Connects with the file's values (by field) and reports, naming the file as
+// file; returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* values) {
-  const Value* host = byKey(values, "HOSTNAME");
-  const Value* port = byKey(values, "PORTNO");
+  const Value* host = &values[kHostField];
+  const Value* port = &values[kPortField];
   // As with every MariaDB client, the host "localhost" means the local server's
   // socket; the library's own default path unless --socket names another.
   bool via_socket = std::strcmp(host->text, "localhost") == 0;
   Login l = {.file = file,
              .host = host,
-             .user = byKey(values, "USERNAME"),
-             .password = byKey(values, "PASSWORD"),
-             .dbname = byKey(values, "DBNAME"),
+             .user = &values[kUserField],
+             .password = &values[kPasswordField],
+             .dbname = &values[kDbField],
              .port = port,
              .via_socket = via_socket,
              .socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR,

@@ -201,11 +201,11 @@ int buildText(const SetValues& values, bool accept_defaults) {
   if (failed == kConnectionLineCount) return -1;
   if (values.value[failed] != nullptr) {
     std::fprintf(stderr, "vorn_set: line %zu: %s does not fit the file (%zu characters at most)\n", values.line[failed],
-                 kSetNames[failed], kSecretSize - 1);
+                 kConnectionLines[failed].name, kSecretSize - 1);
   } else {
     std::fprintf(stderr,
                  "vorn_set: the default %s does not fit the file with the values given (%zu characters at most)\n",
-                 kSetNames[failed], kSecretSize - 1);
+                 kConnectionLines[failed].name, kSecretSize - 1);
   }
   return kUsageStatus;
 }

@@ -33,7 +33,6 @@ const vornopt::option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-constexpr char kPasswordPrefix[] = "\" PASSWORD ";
 constexpr char kMask[] = "*****";
 
 // Writes n bytes of a line: byte for byte, or on a terminal with control
@@ -44,14 +43,24 @@ bool putLine(const char* text, size_t n, bool on_terminal) {
   return std::fwrite(text, 1, n, stdout) == n;
 }
 
-// Writes text to standard output with the value of every PASSWORD line replaced
-// by the mask unless reveal. False when standard output fails.
+// The length of the line's part before the value when the n bytes at line are
+// a password line with a value ("\" PASSWORD value"); else 0.
+size_t passwordPrefix(const char* line, size_t n) {
+  const char* key = kConnectionLines[kPasswordField].key;
+  size_t key_len = std::strlen(key);
+  bool is_password = n > key_len + 3 && line[0] == '"' && line[1] == ' ' && std::memcmp(line + 2, key, key_len) == 0 &&
+                     line[key_len + 2] == ' ';
+  return is_password ? key_len + 3 : 0;
+}
+
+// Writes text to standard output with the value of every password line
+// replaced by the mask unless reveal. False when standard output fails.
 bool printText(const char* text, size_t len, bool reveal, bool on_terminal) {
-  const size_t prefix = sizeof kPasswordPrefix - 1;
   for (size_t at = 0; at < len;) {
     const char* nl = static_cast<const char*>(std::memchr(text + at, '\n', len - at));
     size_t end = nl != nullptr ? static_cast<size_t>(nl - text) : len;
-    if (!reveal && end - at > prefix && std::memcmp(text + at, kPasswordPrefix, prefix) == 0) {
+    size_t prefix = reveal ? 0 : passwordPrefix(text + at, end - at);
+    if (prefix > 0) {
       if (std::fwrite(text + at, 1, prefix, stdout) != prefix || std::fputs(kMask, stdout) == EOF) return false;
       at = end;
     }

@@ -46,7 +46,6 @@ using OpenFn = int (*)(const char*, int, ...);
 using WriteFn = ssize_t (*)(int, const void*, size_t);
 using FsyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
-OpenFn real_open = nullptr;
 OpenFn real_open64 = nullptr;
 WriteFn real_write = nullptr;
 FsyncFn real_fsync = nullptr;
@@ -62,7 +61,6 @@ bool failNow() {
 
 __attribute__((constructor)) void start() {
   // Looked up before counting starts: the lookup itself may allocate.
-  real_open = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open"));
   real_open64 = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open64"));
   real_write = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
   real_fsync = reinterpret_cast<FsyncFn>(dlsym(RTLD_NEXT, "fsync"));
@@ -104,44 +102,30 @@ bool isDirectory(int fd) {
   return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// open and open64 alike: the mode is there when the flags create a file.
-int openWith(OpenFn real, const char* path, int flags, va_list args) {
-  mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
-  if (fail_call == kOpen && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
-    errno = EROFS;
-    return -1;
-  }
-  return real(path, flags, mode);
-}
-
 }  // namespace
 
 extern "C" {
 
-// Named by their symbols: with 64-bit file offsets (the i386 build) the
-// header makes open another name for open64.
-int interposedOpen(const char* path, int flags, ...) __asm__("open");
-int interposedOpen64(const char* path, int flags, ...) __asm__("open64");
-
-int interposedOpen(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  int fd = openWith(real_open, path, flags, args);
-  va_end(args);
-  return fd;
-}
-
-int interposedOpen64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  int fd = openWith(real_open64, path, flags, args);
-  va_end(args);
-  return fd;
-}
-
 void* malloc(size_t size) { return failNow() ? nullptr : __libc_malloc(size); }
 void* calloc(size_t count, size_t size) { return failNow() ? nullptr : __libc_calloc(count, size); }
 void* realloc(void* ptr, size_t size) { return failNow() ? nullptr : __libc_realloc(ptr, size); }
+
+// open and open64 in one function, defined under the symbols' own names: with
+// 64-bit file offsets (the i386 build) the header makes open a name for open64.
+// Both go to open64, which differs only in allowing large files.
+int interposedOpen(const char* path, int flags, ...) __asm__("open64");
+int interposedOpen(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  if (fail_call == kOpen && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+    errno = EROFS;
+    return -1;
+  }
+  return real_open64(path, flags, mode);
+}
+int interposedPlainOpen(const char* path, int flags, ...) __asm__("open") __attribute__((alias("open64")));
 
 ssize_t write(int fd, const void* buf, size_t count) {
   if (fd > 2 && fail_call == kWrite) {

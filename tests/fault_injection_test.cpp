@@ -34,20 +34,13 @@ struct Variant {
 };
 
 const char kSetInput[] = "hostname=db1\nusername=admin\npassword=pw\ndbname=auth\nportno=3306\n";
+const std::vector<std::string> kSqlPlain = {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"};
+const std::vector<std::string> kSqlEncrypted = {"-e", "yes", "-H", "db1",  "-u", "admin",
+                                                "-p", "pw",  "-d", "auth", "-P", "3306"};
 
 const Variant kVariants[] = {
-    {"vorn_sql plain",
-     "vorn_sql",
-     {"-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
-     "y",
-     {kAllocationFailed},
-     ""},
-    {"vorn_sql encrypted",
-     "vorn_sql_testkey",
-     {"-e", "yes", "-H", "db1", "-u", "admin", "-p", "pw", "-d", "auth", "-P", "3306"},
-     "y",
-     {kAllocationFailed, kNoKey, kNoCipher},
-     ""},
+    {"vorn_sql plain", "vorn_sql", kSqlPlain, "y", {kAllocationFailed}, ""},
+    {"vorn_sql encrypted", "vorn_sql_testkey", kSqlEncrypted, "y", {kAllocationFailed, kNoKey, kNoCipher}, ""},
     {"vorn_set plain", "vorn_set", {}, kSetInput, {}, "\n"},
     {"vorn_set encrypted", "vorn_set_testkey", {"-e", "yes"}, kSetInput, {kNoKey, kNoCipher}, "\n"},
 };
@@ -65,12 +58,9 @@ class FaultInjection : public testsupport::InTempDir {
     EXPECT_TRUE(testsupport::writeFile(target(), kOldConfig, 0444));
     std::vector<std::string> env = testsupport::baseEnv(dir_);
     env.insert(env.end(), faults.begin(), faults.end());
-    return testsupport::runProgram(testsupport::programPath(v.build), {.args = v.args,
-                                                                       .env = env,
-                                                                       .input = v.input,
-                                                                       .cwd = dir_,
-                                                                       .preload = FAULT_INJECT_PATH,
-                                                                       .timeout_seconds = 30});
+    testsupport::RunOptions o = {
+        .args = v.args, .env = env, .input = v.input, .cwd = dir_, .preload = FAULT_INJECT_PATH};
+    return testsupport::runProgram(testsupport::programPath(v.build), o);
   }
 
   // The file as an undisturbed run writes it, and the number of allocations

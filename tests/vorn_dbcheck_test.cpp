@@ -167,8 +167,7 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
   const std::string planted = VORN_PLANTED_PLUGIN_DIR, mark = dir + "/planted-plugin-ran";
   ASSERT_TRUE(testsupport::fileExists(planted + "/evil.so"));
   const std::vector<std::string> folders = {"MARIADB_PLUGIN_DIR=" + planted, "LIBMYSQL_PLUGIN_DIR=" + planted};
-  std::vector<std::string> listed = folders;
-  listed.push_back("LIBMYSQL_PLUGINS=evil");
+  const std::vector<std::string> listed = {folders[0], folders[1], "LIBMYSQL_PLUGINS=evil"};
   const struct {
     const char* name;
     std::vector<std::string> listener, args;  // fake_mariadb.py's after RECORD, vorn_dbcheck's

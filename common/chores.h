@@ -24,6 +24,10 @@ const char* homeDirectory();
 // What the default configuration path adds to the home directory.
 inline constexpr char kConfigFileName[] = "/.vorn_sql";
 
+// The longest HOME a program can be given: the kernel passes no environment
+// string ("HOME=", the value and its terminator) longer than 32 pages.
+constexpr size_t kLongestHome = size_t{32} * 4096 - sizeof "HOME=";
+
 // Writes "$HOME/.vorn_sql" into path (size bytes) and returns true. Returns
 // false after saying why on standard error: HOME unset or relative, or the path
 // does not fit.

@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include <cstring>
+
 namespace {
 
 bool isContinuation(unsigned char b) { return (b & 0xc0) == 0x80; }
@@ -40,6 +42,21 @@ size_t displayableLength(const unsigned char* text, size_t len) {
   return n;
 }
 
+// What the byte b becomes in form, written into shown (not terminated); returns
+// its length.
+size_t replacementOf(unsigned char b, DisplayForm form, char shown[4]) {
+  if (form == kDisplayQuestionMark) {
+    shown[0] = '?';
+    return 1;
+  }
+  static const char kHexDigits[] = "0123456789abcdef";
+  shown[0] = '\\';
+  shown[1] = 'x';
+  shown[2] = kHexDigits[b >> 4];
+  shown[3] = kHexDigits[b & 0xf];
+  return 4;
+}
+
 }  // namespace
 
 bool putDisplayed(FILE* out, const char* text, size_t len, DisplayForm form) {
@@ -51,9 +68,40 @@ bool putDisplayed(FILE* out, const char* text, size_t len, DisplayForm form) {
     if (std::fwrite(text + at, 1, run, out) != run) return false;
     at += run;
     if (at == len) break;
-    int written = form == kDisplayHexEscape ? std::fprintf(out, "\\x%02x", bytes[at]) : std::fputc('?', out);
-    if (written < 0) return false;
+    char shown[4];
+    size_t n = replacementOf(bytes[at], form, shown);
+    if (std::fwrite(shown, 1, n, out) != n) return false;
     at++;
   }
   return true;
+}
+
+ShownName shownName(const char* name, DisplayForm form) {
+  ShownName shown;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+  size_t len = std::strlen(name);
+  // Room is kept for "..." and the terminator.
+  const size_t room = sizeof shown.text - 4;
+  size_t out = 0;
+  for (size_t at = 0; at < len;) {
+    char replaced[4];
+    size_t taken = displayableLength(bytes + at, len - at);
+    const char* piece = name + at;
+    size_t size = taken;
+    if (taken == 0) {
+      size = replacementOf(bytes[at], form, replaced);
+      piece = replaced;
+      taken = 1;
+    }
+    if (out + size > room) {
+      std::memcpy(shown.text + out, "...", 3);
+      out += 3;
+      break;
+    }
+    std::memcpy(shown.text + out, piece, size);
+    out += size;
+    at += taken;
+  }
+  shown.text[out] = '\0';
+  return shown;
 }

@@ -3,6 +3,7 @@
 // outside UTF-8 are replaced by a visible form.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 
@@ -18,3 +19,14 @@ enum DisplayForm {
 // 0x9b, an overlong form, a surrogate, a cut sequence) is written in form; all
 // else is written as it is. False when out fails.
 bool putDisplayed(FILE* out, const char* text, size_t len, DisplayForm form);
+
+// A name from outside (a file's path, a host) ready for a message's "%s".
+struct ShownName {
+  // Every byte of the longest path may take four; then "..." and the terminator.
+  char text[4 * size_t{PATH_MAX - 1} + sizeof "..."];
+};
+
+// name (NUL-terminated) as putDisplayed writes it in form, NUL-terminated. Any
+// path fits whole; a longer name, which can name no file, is cut and ends
+// with "...".
+ShownName shownName(const char* name, DisplayForm form);

@@ -37,16 +37,16 @@ bool isBase64Char(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
 }
 
-// A port as "%d" prints it: digits without a sign or leading zero, from 3306 to
-// 2147483647.
+// A port that the writers accept, as formatPort writes it: readPort's rule,
+// and digits alone without a leading zero.
 bool isPortNumber(const char* v, size_t n) {
-  if (n == 0 || n > 10 || v[0] == '0') return false;
-  unsigned long long port = 0;
-  for (size_t i = 0; i < n; i++) {
-    if (v[i] < '0' || v[i] > '9') return false;
-    port = port * 10 + static_cast<unsigned>(v[i] - '0');
-  }
-  return port >= 3306 && port <= 2147483647ULL;
+  char text[12];
+  char written[12];
+  int port = 0;
+  if (n >= sizeof text) return false;
+  std::memcpy(text, v, n);
+  text[n] = '\0';
+  return readPort(text, &port) && std::strlen(formatPort(port, written)) == n && std::memcmp(written, v, n) == 0;
 }
 
 struct Checker {
@@ -88,12 +88,13 @@ struct Line {
   size_t vlen;
 };
 
-// Checks the value of a connection line.
-void checkConnectionValue(Checker* c, const Line& l, const char* key) {
+// Checks the value of a connection line by its field's rule.
+void checkConnectionValue(Checker* c, const Line& l, const ConnectionLine& field) {
   if (l.value == nullptr) {
-    if (FILE* f = fault(c, l.number)) std::fprintf(f, "%s has no value\n", key);
-  } else if (std::strcmp(key, "PORTNO") == 0 && !isPortNumber(l.value, l.vlen)) {
-    if (FILE* f = fault(c, l.number)) std::fprintf(f, "PORTNO value is not a port number from 3306 to 2147483647\n");
+    if (FILE* f = fault(c, l.number)) std::fprintf(f, "%s has no value\n", field.key);
+  } else if (field.rule == kPortValue && !isPortNumber(l.value, l.vlen)) {
+    if (FILE* f = fault(c, l.number))
+      std::fprintf(f, "%s value is not a port number from %d to %d\n", field.key, kMinPort, kMaxPort);
   }
 }
 
@@ -178,13 +179,13 @@ bool takePlace(Checker* c, const Line& l, size_t place) {
 // A connection line: its value, its length against the scratch line, and where
 // its value lies.
 void checkConnectionLine(Checker* c, const Line& l, size_t place) {
-  checkConnectionValue(c, l, keyAt(place));
+  size_t i = place - kFirstConnection;
+  checkConnectionValue(c, l, kConnectionLines[i]);
   if (l.length > kLineSize - 1) {
     if (FILE* f = fault(c, l.number))
       std::fprintf(f, "%s line longer than %zu characters (%zu)\n", keyAt(place), kLineSize - 1, l.length);
   }
   if (c->values != nullptr) {
-    size_t i = place - kFirstConnection;
     c->values->value[i] = l.value != nullptr ? l.value : l.key + l.klen;
     c->values->length[i] = l.vlen;
   }

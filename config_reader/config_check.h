@@ -19,12 +19,14 @@ struct ConnectionValues {
 // Checks the len bytes of text against the rules: at most kSecretSize - 1
 // characters, no NUL byte, ending with a newline; the AUTH_KEY line first; the
 // connection lines in table order, each at most once and each fitting a
-// kLineSize scratch line, PORTNO a decimal number from 3306 to 2147483647; then
+// kLineSize scratch line, PORTNO a port by readPort's rule as formatPort writes
+// it (digits alone, from kMinPort to kMaxPort); then
 // the fixed lines with their values (SECURE_KEY any 32 base64 characters);
 // nothing else.
 //
 // Each fault goes to faults (when not null) as one line "NAME:LINE: message",
-// or "NAME: message" for a fault of the whole text, NAME being name. values
+// or "NAME: message" for a fault of the whole text, NAME being name as it is:
+// a caller shows a file's path through shownName (display.h) first. values
 // (when not null) receives the connection values found. Returns the number of
 // faults: 0 for a valid text. Absent connection lines are not faults.
 int checkConfigText(const char* name, const char* text, size_t len, ConnectionValues* values, FILE* faults);

@@ -43,54 +43,56 @@ ssize_t readAll(int fd, char* buf, size_t size) {
 
 // Reads fd to its end, at most kConfigFileMax bytes, into raw (at least
 // kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n, or
-// kReadFailed after saying why; path names the text in the message.
-int readRawFrom(int fd, const char* path, char* raw, size_t* n) {
+// kReadFailed after saying why, the text named as name.
+int readRawFrom(int fd, const char* name, char* raw, size_t* n) {
   // One byte more than allowed is read, so that a file that grew since its
   // status query, or a longer stream, is still found too large.
   ssize_t got = readAll(fd, raw, kConfigFileMax + 1);
   if (got > static_cast<ssize_t>(kConfigFileMax)) {
     wipe(raw, kConfigFileMax + 2);
-    return failed("Cannot read \"%s\": larger than 4096 bytes\n", path);
+    return failed("Cannot read \"%s\": larger than 4096 bytes\n", name);
   }
-  if (got < 0) return failed("Cannot read \"%s\": %s\n", path, std::strerror(errno));
+  if (got < 0) return failed("Cannot read \"%s\": %s\n", name, std::strerror(errno));
   *n = static_cast<size_t>(got);
   raw[*n] = '\0';
   return 0;
 }
 
 // Reads the regular file at path as readRawFrom does.
-int readRaw(const char* path, char* raw, size_t* n) {
+int readRaw(const char* path, const char* name, char* raw, size_t* n) {
   // Non-blocking, so that opening a FIFO returns at once; the type test then
   // refuses it. A regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return failed("Cannot open \"%s\": %s\n", path, std::strerror(errno));
+  if (fd < 0) return failed("Cannot open \"%s\": %s\n", name, std::strerror(errno));
   struct stat st;
   if (fstat(fd, &st) != 0) {
     int error = errno;
     close(fd);
-    return failed("Cannot read \"%s\": %s\n", path, std::strerror(error));
+    return failed("Cannot read \"%s\": %s\n", name, std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
-    return failed("Cannot read \"%s\": not a regular file\n", path);
+    return failed("Cannot read \"%s\": not a regular file\n", name);
   }
   int status = st.st_size > static_cast<off_t>(kConfigFileMax)
-                   ? failed("Cannot read \"%s\": larger than 4096 bytes\n", path)
-                   : readRawFrom(fd, path, raw, n);
+                   ? failed("Cannot read \"%s\": larger than 4096 bytes\n", name)
+                   : readRawFrom(fd, name, raw, n);
   close(fd);
   return status;
 }
 
-// Decrypts the n bytes of raw under the key from key_file into text.
-int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n, char* text, size_t* len) {
+// Decrypts the n bytes of raw under the key from key_file into text; messages
+// name the file as name and the key file in form.
+int decryptRaw(const char* name, const char* key_file, DisplayForm form, const char* raw, size_t n, char* text,
+               size_t* len) {
   // The encrypted form is a text: a zero byte in it is damage, not an end.
   size_t plain_len = 0;
   char* plain = std::memchr(raw, '\0', n) != nullptr ? nullptr : vorn_decrypts_from(raw, key_file, &plain_len);
   if (plain == vorn_empty_text)
-    return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", key_file, path);
+    return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", shownName(key_file, form).text, name);
   if (plain == nullptr) {
-    std::fprintf(stderr, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", path,
-                 key_file);
+    std::fprintf(stderr, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", name,
+                 shownName(key_file, form).text);
     return kReadFailed;
   }
   // Decryption gives fewer bytes than the base64 text it came from.
@@ -101,36 +103,37 @@ int decryptRaw(const char* path, const char* key_file, const char* raw, size_t n
   return 0;
 }
 
-// The text of the n bytes read from path: as they are when plain, else decrypted.
-int textOf(const char* path, const char* key_path, const char* raw, size_t n, char* text, size_t* len) {
-  int status = 0;
+// The text of the n bytes read: as they are when plain, else decrypted; name is
+// the file's name as messages show it.
+int textOf(const char* name, const char* key_path, DisplayForm form, const char* raw, size_t n, char* text,
+           size_t* len) {
   if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
     std::memcpy(text, raw, n + 1);
     *len = n;
-  } else if (n == 0) {
-    status = failed("\"%s\" is empty\n", path);
-  } else {
-    status = decryptRaw(path, key_path != nullptr ? key_path : vorn_key_path, raw, n, text, len);
+    return 0;
   }
-  return status;
+  if (n == 0) return failed("\"%s\" is empty\n", name);
+  return decryptRaw(name, key_path != nullptr ? key_path : vorn_key_path, form, raw, n, text, len);
 }
 
 }  // namespace
 
-int readConfigFile(const char* path, const char* key_path, char* text, size_t* len) {
+int readConfigFile(const char* path, const char* key_path, DisplayForm form, char* text, size_t* len) {
+  const ShownName name = shownName(path, form);
   char raw[kConfigFileMax + 2];
   size_t n = 0;
-  int status = readRaw(path, raw, &n);
-  if (status == 0) status = textOf(path, key_path, raw, n, text, len);
+  int status = readRaw(path, name.text, raw, &n);
+  if (status == 0) status = textOf(name.text, key_path, form, raw, n, text, len);
   wipe(raw, sizeof raw);
   return status;
 }
 
-int readConfigStream(int fd, const char* name, const char* key_path, char* text, size_t* len) {
+int readConfigStream(int fd, const char* name, const char* key_path, DisplayForm form, char* text, size_t* len) {
+  const ShownName shown = shownName(name, form);
   char raw[kConfigFileMax + 2];
   size_t n = 0;
-  int status = readRawFrom(fd, name, raw, &n);
-  if (status == 0) status = textOf(name, key_path, raw, n, text, len);
+  int status = readRawFrom(fd, shown.text, raw, &n);
+  if (status == 0) status = textOf(shown.text, key_path, form, raw, n, text, len);
   wipe(raw, sizeof raw);
   return status;
 }

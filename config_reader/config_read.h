@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "display.h"
+
 // The largest configuration file that is read, in bytes.
 constexpr size_t kConfigFileMax = 4096;
 
@@ -19,11 +21,11 @@ constexpr int kReadFailed = 2;
 // key_path, or from the fixed key file when key_path is null.
 //
 // Returns 0 on success. Returns kReadFailed after printing one line on standard
-// error that names the file (and the key file where it applies) and the cause;
-// text then holds nothing of the file.
-int readConfigFile(const char* path, const char* key_path, char* text, size_t* len);
+// error that names the file (and the key file where it applies), each name
+// shown in form (display.h), and the cause; text then holds nothing of the file.
+int readConfigFile(const char* path, const char* key_path, DisplayForm form, char* text, size_t* len);
 
 // readConfigFile for a text that arrives on the open descriptor fd, such as
 // standard input: fd is read to its end whatever it is (a pipe, a terminal), at
 // most kConfigFileMax bytes, and name stands for the file in messages.
-int readConfigStream(int fd, const char* name, const char* key_path, char* text, size_t* len);
+int readConfigStream(int fd, const char* name, const char* key_path, DisplayForm form, char* text, size_t* len);

@@ -12,18 +12,45 @@
 #include "chores.h"
 #include "vorncrypt.h"
 
-void makeReplacement(const char* path, Replacement* r) {
+char* temporaryPath(const char* path) {
   size_t path_len = std::strlen(path);
-  r->tmp_fn = static_cast<char*>(std::malloc(path_len + 2));
-  if (r->tmp_fn == nullptr) {
+  char* tmp_path = static_cast<char*>(std::malloc(path_len + 2));
+  if (tmp_path == nullptr) {
     std::perror("malloc()");
     _exit(1);
   }
-  std::memcpy(r->tmp_fn, path, path_len);
-  r->tmp_fn[path_len] = '~';
-  r->tmp_fn[path_len + 1] = '\0';
+  std::memcpy(tmp_path, path, path_len);
+  tmp_path[path_len] = '~';
+  tmp_path[path_len + 1] = '\0';
+  return tmp_path;
 }
 
+const char* configBytes(const char* text, bool encrypt, char** held) {
+  *held = nullptr;
+  if (!encrypt) return text;
+  char* encrypted = vorn_encrypts(text);
+  if (encrypted == nullptr) {
+    std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
+    return nullptr;
+  }
+  if (*encrypted == '\0') {
+    std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
+    return nullptr;
+  }
+  *held = encrypted;
+  return encrypted;
+}
+
+void releaseConfigBytes(char* held) {
+  if (held == nullptr) return;
+  wipe(held, std::strlen(held));
+  std::free(held);
+}
+
+namespace {
+
+// False, after saying so on standard error, when path is a device, a FIFO or a
+// socket.
 bool targetIsReplaceable(const char* path) {
   struct stat st;
   if (lstat(path, &st) != 0) return true;  // nothing there, or the rename will say why
@@ -37,50 +64,38 @@ bool targetIsReplaceable(const char* path) {
   return false;
 }
 
-bool createTemporary(const char* path, const char* end, Replacement* r) {
-  r->fd = open(r->tmp_fn, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0444);
-  if (r->fd < 0) {
-    std::fprintf(stderr, "Failed to create \"%s\" (%s)%s", path, std::strerror(errno), end);
-    return false;
-  }
-  return true;
+// Creates the temporary file; -1 after saying why.
+int createTemporary(const char* path, const char* tmp_path, const char* end) {
+  int fd = open(tmp_path, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0444);
+  if (fd < 0) std::fprintf(stderr, "Failed to create \"%s\" (%s)%s", path, std::strerror(errno), end);
+  return fd;
 }
 
-const char* bytesToWrite(const char* text, bool encrypt, Replacement* r) {
-  if (!encrypt) return text;
-  r->encrypted_text = vorn_encrypts(text);
-  if (r->encrypted_text == nullptr) {
-    std::fprintf(stderr, "Failed to encrypt the configuration with the key from \"%s\"\n", vorn_key_path);
-    return nullptr;
-  }
-  if (*r->encrypted_text == '\0') {
-    std::fprintf(stderr, "Cannot load the encryption key from \"%s\"\n", vorn_key_path);
-    return nullptr;
-  }
-  return r->encrypted_text;
-}
-
-bool writeAndReplace(const char* bytes, const char* path, Replacement* r) {
+// Writes bytes into fd with one write, forces them to disk and renames tmp_path
+// over path; false after saying why.
+bool writeAndRename(int fd, const char* bytes, const char* tmp_path, const char* path) {
   size_t len = std::strlen(bytes);
-  bool written = write(r->fd, bytes, len) == static_cast<ssize_t>(len) && fsync(r->fd) == 0;
-  if (!written || rename(r->tmp_fn, path) != 0) {
+  bool written = write(fd, bytes, len) == static_cast<ssize_t>(len) && fsync(fd) == 0;
+  if (!written || rename(tmp_path, path) != 0) {
     std::perror("Failed to write new secret");
     return false;
   }
-  r->replaced = true;
   // Best effort: the new file is in place whether or not its entry is on disk.
   syncFolderOf(path);
   return true;
 }
 
-void finishReplacement(Replacement* r) {
-  if (r->fd >= 0) {
-    if (!r->replaced) unlink(r->tmp_fn);
-    close(r->fd);
-  }
-  if (r->encrypted_text != nullptr && r->encrypted_text != vorn_empty_text) {
-    wipe(r->encrypted_text, std::strlen(r->encrypted_text));
-    std::free(r->encrypted_text);
-  }
-  std::free(r->tmp_fn);
+}  // namespace
+
+bool replaceConfigFile(const char* path, const char* tmp_path, const char* text, bool encrypt, const char* create_end) {
+  if (!targetIsReplaceable(path)) return false;
+  int fd = createTemporary(path, tmp_path, create_end);
+  if (fd < 0) return false;
+  char* held = nullptr;
+  const char* bytes = configBytes(text, encrypt, &held);
+  bool replaced = bytes != nullptr && writeAndRename(fd, bytes, tmp_path, path);
+  if (!replaced) unlink(tmp_path);
+  close(fd);
+  releaseConfigBytes(held);
+  return replaced;
 }

@@ -1,43 +1,37 @@
-// Replacing the configuration file, for vorn_sql and vorn_set alike: the bytes
-// go into the temporary file PATH~, created exclusively with mode 0444, in one
-// write forced to disk, and the temporary file is renamed over PATH and its
-// folder forced to disk, so that a reader sees the old file or the new one,
-// never a part. With encryption the bytes are the text's encrypted form under
-// the key file's key.
+// Replacing the configuration file, the one way vorn_sql and vorn_set write it.
 #pragma once
 
-// One replacement under way, from makeReplacement to finishReplacement.
-struct Replacement {
-  char* tmp_fn = nullptr;          // PATH~
-  int fd = -1;                     // the temporary file, once created
-  bool replaced = false;           // the temporary file has become PATH
-  char* encrypted_text = nullptr;  // the bytes written when encrypting
-};
+// "PATH~", the temporary file of a replacement of path, in a new buffer that the
+// caller releases with free. A failed allocation prints "malloc()" with the
+// system's text and ends the process with status 1.
+char* temporaryPath(const char* path);
 
-// Names the temporary file for path. A failed allocation prints "malloc()" with
-// the system's text and ends the process with status 1.
-void makeReplacement(const char* path, Replacement* r);
+// The bytes written for text: text itself, or with encrypt its encrypted form
+// under the key file's key in a new buffer that *held keeps until
+// releaseConfigBytes. Null, after saying why on standard error, when the key
+// cannot be loaded ("Cannot load the encryption key from \"KEY FILE\"") or the
+// encryption fails ("Failed to encrypt the configuration with the key from
+// \"KEY FILE\"").
+const char* configBytes(const char* text, bool encrypt, char** held);
 
-// False, after saying so on standard error, when path is a device, a FIFO or a
-// socket: renaming a file over it would destroy the node and leave the text
-// where anything may read it. A symbolic link there is replaced, not followed.
-bool targetIsReplaceable(const char* path);
+// Wipes and releases what configBytes kept in held (null: nothing).
+void releaseConfigBytes(char* held);
 
-// Creates the temporary file. On failure prints "Failed to create \"PATH\"
-// (reason)" followed by end (vorn_sql's message ends without a newline) and
-// returns false; an existing one (an interrupted run's, or a link planted
-// there) is never opened.
-bool createTemporary(const char* path, const char* end, Replacement* r);
-
-// The bytes to write: text, or with encrypt its encrypted form. Null, after
-// saying why, when the key cannot be loaded or the encryption fails.
-const char* bytesToWrite(const char* text, bool encrypt, Replacement* r);
-
-// Writes bytes with one write, forces them to disk and renames the temporary
-// file over path. False, after "Failed to write new secret" with the system's
-// text, when any step fails; path is then as it was.
-bool writeAndReplace(const char* bytes, const char* path, Replacement* r);
-
-// Removes a temporary file that did not become path, closes it, and releases
-// what the replacement holds (the encrypted text wiped first).
-void finishReplacement(Replacement* r);
+// Replaces the file at path with the bytes of configBytes(text, encrypt) through
+// the temporary file tmp_path (temporaryPath): created exclusively with mode
+// 0444, the bytes in one write forced to disk, then renamed over path and its
+// folder forced to disk, so that a reader sees the old file or the new one,
+// never a part. Returns true once path holds the new bytes. Otherwise it prints
+// one message on standard error and returns false, path as it was and no
+// temporary file of this run left:
+//   "Refusing to replace \"PATH\": it is a FIFO, not a configuration file" (a
+//     device, a FIFO or a socket: renaming over it would destroy the node and
+//     leave the text where anything may read it; a symbolic link is replaced,
+//     not followed);
+//   "Failed to create \"PATH\" (reason)" and create_end (vorn_sql's message
+//     ends without a newline): an existing PATH~, an interrupted run's or a link
+//     planted there, is never opened;
+//   configBytes' messages;
+//   "Failed to write new secret: reason" when the write, its sync or the rename
+//     fails.
+bool replaceConfigFile(const char* path, const char* tmp_path, const char* text, bool encrypt, const char* create_end);

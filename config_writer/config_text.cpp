@@ -18,24 +18,6 @@ const SettingLine kFixedLines[kFixedLineCount] = {
     {.key = "DETECT_YN", .value = "n"},
 };
 
-const ConnectionLine kConnectionLines[kConnectionLineCount] = {
-    {.key = "HOSTNAME",
-     .question = "If you do not specify Hostname or IP address, MariaDB server will not work properly.",
-     .default_value = "localhost"},
-    {.key = "USERNAME",
-     .question = "If you do not specify username, MariaDB server will not work properly.",
-     .default_value = "yelto"},
-    {.key = "PASSWORD",
-     .question = "If you do not specify passwd, MariaDB server will not work properly.",
-     .default_value = "mekvisa"},
-    {.key = "DBNAME",
-     .question = "If you do not specify dbname, MariaDB server will not work properly.",
-     .default_value = "quordexDB"},
-    {.key = "PORTNO",
-     .question = "If you do not specify portno, MariaDB server will not work properly.",
-     .default_value = "3306"},
-};
-
 namespace {
 
 // Appends text at *p, advancing *p, when it fits before end (terminator
@@ -121,6 +103,13 @@ bool parsePort(const char* text, int* port) {
   long long value = negative ? -magnitude : magnitude;
   if (value < INT_MIN || value > INT_MAX) return false;
   *port = static_cast<int>(value);
+  return true;
+}
+
+bool readPort(const char* text, int* port) {
+  int value = 0;
+  if (!parsePort(text, &value) || value < kMinPort) return false;
+  *port = value;
   return true;
 }
 

@@ -4,7 +4,9 @@
 // a reader checks a text against the same ones.
 #pragma once
 
+#include <climits>
 #include <cstddef>
+#include <string_view>
 
 // Size of the configuration text area, terminator included.
 constexpr size_t kSecretSize = 316;
@@ -27,18 +29,80 @@ extern const SettingLine kFixedLines[kFixedLineCount];
 // characters of the base64 alphabet.
 constexpr size_t kSecureKeyLine = 4;
 
-// One connection line: its key, the question asked when its value is not given,
-// and the value written when the answer is yes.
-struct ConnectionLine {
-  const char* key;
-  const char* question;
-  const char* default_value;
+// How a connection value is checked.
+enum ValueRule : unsigned char {
+  kTextValue,  // not empty, on one line, its line fitting a kLineSize scratch line
+  kPortValue,  // readPort's rule
 };
+
+// One connection field, all that the writers, the checker and vorn_dbcheck know
+// of it.
+struct ConnectionLine {
+  const char* key;            // its line's key
+  const char* name;           // vorn_sql's long option, vorn_set's name, the word of vorn_sql's messages
+  const char* question;       // asked when its value is not given
+  const char* default_value;  // written when the answer is yes
+  char letter;                // vorn_sql's option letter
+  ValueRule rule;             // the rule of its value
+};
+
+// The connection fields, in file order: each indexes kConnectionLines.
+enum ConnectionField : size_t { kHostField, kUserField, kPasswordField, kDbField, kPortField };
+constexpr size_t kConnectionLineCount = 5;
 
 // The connection lines in file order (HOSTNAME first, PORTNO last). Each is
 // inserted directly after the first line, so they are added in reverse order.
-constexpr size_t kConnectionLineCount = 5;
-extern const ConnectionLine kConnectionLines[kConnectionLineCount];
+inline constexpr ConnectionLine kConnectionLines[kConnectionLineCount] = {
+    {.key = "HOSTNAME",
+     .name = "hostname",
+     .question = "If you do not specify Hostname or IP address, MariaDB server will not work properly.",
+     .default_value = "localhost",
+     .letter = 'H',
+     .rule = kTextValue},
+    {.key = "USERNAME",
+     .name = "username",
+     .question = "If you do not specify username, MariaDB server will not work properly.",
+     .default_value = "yelto",
+     .letter = 'u',
+     .rule = kTextValue},
+    {.key = "PASSWORD",
+     .name = "password",
+     .question = "If you do not specify passwd, MariaDB server will not work properly.",
+     .default_value = "mekvisa",
+     .letter = 'p',
+     .rule = kTextValue},
+    {.key = "DBNAME",
+     .name = "dbname",
+     .question = "If you do not specify dbname, MariaDB server will not work properly.",
+     .default_value = "quordexDB",
+     .letter = 'd',
+     .rule = kTextValue},
+    {.key = "PORTNO",
+     .name = "portno",
+     .question = "If you do not specify portno, MariaDB server will not work properly.",
+     .default_value = "3306",
+     .letter = 'P',
+     .rule = kPortValue},
+};
+
+// The field called name; kConnectionLineCount for none.
+constexpr size_t connectionFieldNamed(std::string_view name) {
+  size_t i = 0;
+  while (i < kConnectionLineCount && kConnectionLines[i].name != name) i++;
+  return i;
+}
+
+// The field of vorn_sql's option letter; kConnectionLineCount for none.
+constexpr size_t connectionFieldWithLetter(int letter) {
+  size_t i = 0;
+  while (i < kConnectionLineCount && kConnectionLines[i].letter != letter) i++;
+  return i;
+}
+
+// Each field is the table's entry that its name says.
+static_assert(connectionFieldNamed("hostname") == kHostField && connectionFieldNamed("username") == kUserField &&
+              connectionFieldNamed("password") == kPasswordField && connectionFieldNamed("dbname") == kDbField &&
+              connectionFieldNamed("portno") == kPortField);
 
 // Writes the ten fixed lines into secret (at least kSecretSize bytes), replacing
 // whatever it held.
@@ -66,14 +130,20 @@ char* maybeAddOption(const char* msg, char* buf, size_t nbuf, const char* option
 // else, end of input included, is no).
 bool readAnswer();
 
-// The lowest port a PORTNO line may hold; the highest is INT_MAX.
+// The ports a PORTNO line may hold.
 constexpr int kMinPort = 3306;
+constexpr int kMaxPort = INT_MAX;
 
 // Reads text as the standard base-10 conversion into a signed 32-bit value does:
 // leading white space (of the C locale) and a sign are allowed, at least one
 // digit must follow and nothing after the digits. False when it does not read
 // or the value is outside the 32-bit range; *port is then untouched.
 bool parsePort(const char* text, int* port);
+
+// The port rule of every writer and of the checker: text reads as parsePort
+// reads it, from kMinPort to kMaxPort. False otherwise; *port is then
+// untouched. (A file holds the port as formatPort writes it.)
+bool readPort(const char* text, int* port);
 
 // Writes value (positive) as "%d" would into port (at least 12 bytes); returns port.
 const char* formatPort(int value, char* port);

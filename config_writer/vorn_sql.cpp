@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "chores.h"
 #include "config_file.h"
@@ -33,27 +35,42 @@ const char kUsage[] =
     " -P, --portno          Port number of the MariaDB server\n"
     " -s, --secret=<file>   Specify a non-standard file location\n";
 
-const char kShortOptions[] = "+h:H:e:u:p:d:P:s:w";
+constexpr char kShortOptions[] = "+h:H:e:u:p:d:P:s:w";
 
-const vornopt::option kLongOptions[] = {
+// A connection field's long option, from the shared table.
+constexpr vornopt::option connectionOption(ConnectionField field) {
+  return {kConnectionLines[field].name, vornopt::required_argument, nullptr, kConnectionLines[field].letter};
+}
+
+// The long options in the order that their index numbers and the usage keep.
+constexpr vornopt::option kLongOptions[] = {
     {"help", vornopt::no_argument, nullptr, 'h'},
-    {"hostname", vornopt::required_argument, nullptr, 'H'},
+    connectionOption(kHostField),
     {"encrypt-flag", vornopt::required_argument, nullptr, 'e'},
-    {"username", vornopt::required_argument, nullptr, 'u'},
-    {"password", vornopt::required_argument, nullptr, 'p'},
-    {"dbname", vornopt::required_argument, nullptr, 'd'},
-    {"portno", vornopt::required_argument, nullptr, 'P'},
+    connectionOption(kUserField),
+    connectionOption(kPasswordField),
+    connectionOption(kDbField),
+    connectionOption(kPortField),
     {"secret", vornopt::required_argument, nullptr, 's'},
     {nullptr, 0, nullptr, 0},
 };
+constexpr int kLongOptionCount = static_cast<int>(std::size(kLongOptions)) - 1;
+
+// Whether the short options take letter with a value.
+constexpr bool takesValue(std::string_view options, char letter) {
+  size_t at = options.find(letter);
+  return at != std::string_view::npos && at + 1 < options.size() && options[at + 1] == ':';
+}
+static_assert(takesValue(kShortOptions, kConnectionLines[kHostField].letter) &&
+              takesValue(kShortOptions, kConnectionLines[kUserField].letter) &&
+              takesValue(kShortOptions, kConnectionLines[kPasswordField].letter) &&
+              takesValue(kShortOptions, kConnectionLines[kDbField].letter) &&
+              takesValue(kShortOptions, kConnectionLines[kPortField].letter));
 
 struct Settings {
-  char* host_name = nullptr;
+  const char* values[kConnectionLineCount] = {};  // by field; null when not given
+  char port[12] = {};                             // the port's text, as the file holds it
   char* encrypt_flag = nullptr;
-  char* user_name = nullptr;
-  char* pass_word = nullptr;
-  char* db_name = nullptr;
-  int port_no = 0;
   char* secret_fn = nullptr;  // the target: from -s, else made from HOME
 };
 
@@ -61,12 +78,6 @@ struct Settings {
 // process ends, right after its one run. They are held in static storage, so
 // that they stay reachable to the end and leak checkers see everything else.
 Settings settings;
-
-// What a run makes on its way to the target, released by finishRun.
-struct Run {
-  char secret[kSecretSize];  // the configuration text
-  Replacement file;          // the temporary file and the bytes written
-};
 
 // Command-line errors end the process at once: nothing has been created yet, and
 // buffered standard output is deliberately not flushed.
@@ -86,31 +97,35 @@ char* copyOf(const char* text) {
   return copy;
 }
 
-// Stores a text value after its checks: given once, not empty, and on one line,
-// because the file's reader takes every line as one option.
-void storeText(char** slot, char letter, const char* value, const char* what) {
+// Stores a connection value after the checks of its field's rule: given once;
+// a port by readPort; a text not empty and on one line, because the file's
+// reader takes every line as one option.
+void storeValue(Settings* s, size_t field, const char* value) {
+  const ConnectionLine& line = kConnectionLines[field];
   // The longest message, for "hostname", takes 35 of the 64 bytes.
   char message[64];
-  if (*slot != nullptr) {
-    formatText(message, sizeof message, "Duplicate -%c option detected\n", letter);
+  if (s->values[field] != nullptr) {
+    formatText(message, sizeof message, "Duplicate -%c option detected\n", line.letter);
     failCommandLine(message);
   }
+  if (line.rule == kPortValue) {
+    int port = 0;
+    if (!readPort(value, &port)) {
+      formatText(message, sizeof message, "-%c requires an argument\n", line.letter);
+      failCommandLine(message);
+    }
+    s->values[field] = formatPort(port, s->port);
+    return;
+  }
   if (*value == '\0') {
-    formatText(message, sizeof message, "-%c must be followed by a %s\n", letter, what);
+    formatText(message, sizeof message, "-%c must be followed by a %s\n", line.letter, line.name);
     failCommandLine(message);
   }
   if (std::strchr(value, '\n') != nullptr) {
-    formatText(message, sizeof message, "-%c must not contain a line break\n", letter);
+    formatText(message, sizeof message, "-%c must not contain a line break\n", line.letter);
     failCommandLine(message);
   }
-  *slot = copyOf(value);
-}
-
-void storePort(Settings* s, const char* value) {
-  if (s->port_no > 0) failCommandLine("Duplicate -P option detected\n");
-  int port = 0;
-  if (!parsePort(value, &port) || port < kMinPort) failCommandLine("-P requires an argument\n");
-  s->port_no = port;
+  s->values[field] = copyOf(value);
 }
 
 void storeEncryptFlag(Settings* s, const char* value) {
@@ -130,27 +145,18 @@ void storeSecretFile(Settings* s, const char* value) {
 // Stores the option of the long table's entry idx (an unknown option when idx
 // is outside the table) with its value.
 void storeOption(Settings* s, int idx, const char* value) {
+  bool known = idx >= 0 && idx < kLongOptionCount;
+  size_t field = known ? connectionFieldWithLetter(kLongOptions[idx].val) : kConnectionLineCount;
+  if (field < kConnectionLineCount) {
+    storeValue(s, field, value);
+    return;
+  }
   switch (idx) {
     case 0:
       std::puts(kUsage);
       std::exit(0);
-    case 1:
-      storeText(&s->host_name, 'H', value, "hostname");
-      break;
     case 2:
       storeEncryptFlag(s, value);
-      break;
-    case 3:
-      storeText(&s->user_name, 'u', value, "username");
-      break;
-    case 4:
-      storeText(&s->pass_word, 'p', value, "password");
-      break;
-    case 5:
-      storeText(&s->db_name, 'd', value, "dbname");
-      break;
-    case 6:
-      storePort(s, value);
       break;
     case 7:
       storeSecretFile(s, value);
@@ -185,11 +191,7 @@ void parseCommandLine(int argc, char** argv, Settings* s) {
 // after saying which key does not fit, when a line would overflow the scratch
 // line or the text area.
 bool addSettingsLines(const Settings& s, char* secret) {
-  char port[12];
-  const char* values[kConnectionLineCount] = {
-      s.host_name, s.user_name, s.pass_word, s.db_name, s.port_no > 0 ? formatPort(s.port_no, port) : nullptr,
-  };
-  size_t failed = ::addConnectionLines(secret, values, maybeAddOption);
+  size_t failed = ::addConnectionLines(secret, s.values, maybeAddOption);
   if (failed == kConnectionLineCount) return true;
   std::fprintf(stderr, "%s value is too long\n", kConnectionLines[failed].key);
   return false;
@@ -210,16 +212,13 @@ bool readEntropy() {
   return done;
 }
 
-// The target defaults to .vorn_sql in the home directory.
+// The target defaults to .vorn_sql in the home directory: the path made in a
+// buffer with room for any home directory, then copied as -s's value is.
 bool resolveTargetPath(Settings* s) {
   if (s->secret_fn != nullptr) return true;
-  const char* home = homeDirectory();
-  if (home == nullptr) return false;
-  size_t home_len = std::strlen(home);
-  s->secret_fn = static_cast<char*>(std::malloc(home_len + sizeof kConfigFileName));
-  if (s->secret_fn == nullptr) failAllocation();
-  std::memcpy(s->secret_fn, home, home_len);
-  std::memcpy(s->secret_fn + home_len, kConfigFileName, sizeof kConfigFileName);
+  static char default_target[kLongestHome + sizeof kConfigFileName];
+  if (!defaultConfigPath(default_target, sizeof default_target)) return false;
+  s->secret_fn = copyOf(default_target);
   return true;
 }
 
@@ -231,14 +230,6 @@ bool confirmTarget(const char* path) {
   return readAnswer();
 }
 
-// The one way out once the temporary name exists: a temporary file that did not
-// become the target is removed, and everything the run holds is released.
-void finishRun(Run* r, Settings* s) {
-  finishReplacement(&r->file);
-  wipe(r->secret, sizeof r->secret);
-  std::free(s->secret_fn);
-}
-
 int run(int argc, char** argv) {
   Settings& s = settings;
   parseCommandLine(argc, argv, &s);
@@ -247,19 +238,19 @@ int run(int argc, char** argv) {
     std::exit(0);
   }
 
-  Run r;
+  char secret[kSecretSize];  // the configuration text
   if (!readEntropy()) return 1;
-  buildFixedSettings(r.secret);
+  buildFixedSettings(secret);
   if (!resolveTargetPath(&s)) return 1;
   if (!confirmTarget(s.secret_fn)) std::exit(0);
 
-  makeReplacement(s.secret_fn, &r.file);
+  char* tmp_fn = temporaryPath(s.secret_fn);
   bool encrypt = s.encrypt_flag != nullptr && std::strcmp(s.encrypt_flag, "yes") == 0;
-  const char* bytes = nullptr;
-  bool done =
-      addSettingsLines(s, r.secret) && targetIsReplaceable(s.secret_fn) && createTemporary(s.secret_fn, "", &r.file) &&
-      (bytes = bytesToWrite(r.secret, encrypt, &r.file)) != nullptr && writeAndReplace(bytes, s.secret_fn, &r.file);
-  finishRun(&r, &s);
+  // vorn_sql's "Failed to create" message ends without a newline.
+  bool done = addSettingsLines(s, secret) && replaceConfigFile(s.secret_fn, tmp_fn, secret, encrypt, "");
+  wipe(secret, sizeof secret);
+  std::free(tmp_fn);
+  std::free(s.secret_fn);
   return done ? 0 : 1;
 }
 

@@ -2,6 +2,7 @@
 // the two forms of those that do not.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -40,7 +41,21 @@ TEST(Display, ControlsAndBytesOutsideUtf8AreReplacedEachByte) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(displayed(c.text, kDisplayQuestionMark), c.question_marks.empty() ? c.text : c.question_marks);
     EXPECT_EQ(displayed(c.text, kDisplayHexEscape), c.hex.empty() ? c.text : c.hex);
+    // A name for a message, which ends at a NUL byte, is shown the same way.
+    if (c.text.find('\0') != std::string::npos) continue;
+    EXPECT_EQ(shownName(c.text.c_str(), kDisplayQuestionMark).text,
+              c.question_marks.empty() ? c.text : c.question_marks);
+    EXPECT_EQ(shownName(c.text.c_str(), kDisplayHexEscape).text, c.hex.empty() ? c.text : c.hex);
   }
+}
+
+// The longest path is shown whole even when every byte takes four; a longer
+// name is cut, with "..." at the end.
+TEST(Display, ShownNamesKeepEveryPathWhole) {
+  std::string longest(PATH_MAX - 1, '\x1b'), escaped;
+  for (size_t i = 0; i < longest.size(); i++) escaped += "\\x1b";
+  EXPECT_EQ(shownName(longest.c_str(), kDisplayHexEscape).text, escaped);
+  EXPECT_EQ(shownName((longest + "\x1b").c_str(), kDisplayHexEscape).text, escaped + "...");
 }
 
 }  // namespace

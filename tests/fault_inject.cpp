@@ -5,7 +5,9 @@
 //                          from 1) returns null with ENOMEM. glibc's own
 //                          allocating functions (strdup, stdio buffers, ...) go
 //                          through these three, so they are counted too.
-//   VORN_FAIL_CALL=NAME    write: every write to a descriptor above 2 fails with
+//   VORN_FAIL_CALL=NAME    open: an exclusive creation (O_CREAT with O_EXCL)
+//                          fails with EROFS;
+//                          write: every write to a descriptor above 2 fails with
 //                          ENOSPC; short_write: writes only half its bytes;
 //                          fsync: fsync of a regular file fails with EIO;
 //                          fsync_dir: fsync of a directory fails with EIO;
@@ -24,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,7 +38,7 @@ void* __libc_realloc(void* ptr, size_t size);
 
 namespace {
 
-enum FailCall { kNone, kWrite, kShortWrite, kFsync, kFsyncDir, kRename, kLink, kMkdirat };
+enum FailCall { kNone, kOpen, kWrite, kShortWrite, kFsync, kFsyncDir, kRename, kLink, kMkdirat };
 
 bool counting = false;
 long allocations = 0;
@@ -43,9 +46,11 @@ long fail_allocation = 0;
 FailCall fail_call = kNone;
 const char* count_path = nullptr;
 
+using OpenFn = int (*)(const char*, int, ...);
 using WriteFn = ssize_t (*)(int, const void*, size_t);
 using FsyncFn = int (*)(int);
 using RenameFn = int (*)(const char*, const char*);
+OpenFn real_open64 = nullptr;
 WriteFn real_write = nullptr;
 FsyncFn real_fsync = nullptr;
 RenameFn real_rename = nullptr;
@@ -62,6 +67,7 @@ bool failNow() {
 
 __attribute__((constructor)) void start() {
   // Looked up before counting starts: the lookup itself may allocate.
+  real_open64 = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, "open64"));
   real_write = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
   real_fsync = reinterpret_cast<FsyncFn>(dlsym(RTLD_NEXT, "fsync"));
   real_rename = reinterpret_cast<RenameFn>(dlsym(RTLD_NEXT, "rename"));
@@ -72,9 +78,9 @@ __attribute__((constructor)) void start() {
     const struct {
       const char* name;
       FailCall call;
-    } calls[] = {{"write", kWrite},        {"short_write", kShortWrite}, {"fsync", kFsync},
-                 {"fsync_dir", kFsyncDir}, {"rename", kRename},          {"link", kLink},
-                 {"mkdirat", kMkdirat}};
+    } calls[] = {{"open", kOpen},   {"write", kWrite},        {"short_write", kShortWrite},
+                 {"fsync", kFsync}, {"fsync_dir", kFsyncDir}, {"rename", kRename},
+                 {"link", kLink},   {"mkdirat", kMkdirat}};
     for (const auto& k : calls)
       if (std::strcmp(c, k.name) == 0) fail_call = k.call;
   }
@@ -112,6 +118,23 @@ extern "C" {
 void* malloc(size_t size) { return failNow() ? nullptr : __libc_malloc(size); }
 void* calloc(size_t count, size_t size) { return failNow() ? nullptr : __libc_calloc(count, size); }
 void* realloc(void* ptr, size_t size) { return failNow() ? nullptr : __libc_realloc(ptr, size); }
+
+// open and open64 in one function, defined under the symbols' own names: with
+// 64-bit file offsets (the i386 build) the header makes open a name for open64.
+// Both go to open64, which differs only in allowing large files.
+int interposedOpen(const char* path, int flags, ...) __asm__("open64");
+int interposedOpen(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  if (fail_call == kOpen && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) {
+    errno = EROFS;
+    return -1;
+  }
+  return real_open64(path, flags, mode);
+}
+int interposedPlainOpen(const char* path, int flags, ...) __asm__("open") __attribute__((alias("open64")));
 
 ssize_t write(int fd, const void* buf, size_t count) {
   if (fd > 2 && fail_call == kWrite) {

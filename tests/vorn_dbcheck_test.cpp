@@ -17,6 +17,9 @@ namespace {
 testsupport::MariadbServer server;
 std::string dir;
 const std::string kOddPassword = "a b\t\xc3\xa4\x80\xff z";
+// The configuration's name, with a terminal title and a bell in it, and as every
+// message shows it.
+const std::string kConf = "co\x1b]0;x\anf", kShownConf = "co?]0;x?nf";
 
 // The server starts once, in the first test's SetUp, where a failure fails the
 // test (in SetUpTestSuite it would only skip it).
@@ -57,11 +60,11 @@ std::vector<std::string> values(std::string host, std::string port, std::string 
   return args;
 }
 
-// Writes dir/conf with the test build of vorn_sql.
+// Writes dir/kConf with the test build of vorn_sql.
 void writeConf(const std::vector<std::string>& sql_args) {
   testsupport::RunOptions sql;
   sql.args = sql_args;
-  sql.args.insert(sql.args.end(), {"-s", dir + "/conf"});
+  sql.args.insert(sql.args.end(), {"-s", dir + "/" + kConf});
   sql.input = "ynnnnn";
   sql.cwd = dir;
   testsupport::RunResult written = testsupport::runProgram(testsupport::programPath("vorn_sql_testkey"), sql);
@@ -125,20 +128,27 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
        values(local, port, "", ""),
        {},
        1,
-       ": no USERNAME line; cannot connect without it\n" + dir + "/conf: no PASSWORD line; cannot connect"},
+       ": no USERNAME line; cannot connect without it\n" + dir + "/" + kShownConf +
+           ": no PASSWORD line; cannot connect"},
+      {"key file not there",
+       encrypted,
+       {"-k", dir + "/k\x1b"},
+       2,
+       "Cannot load the encryption key from \"" + dir + "/k?\" to read \"" + dir + "/" + kShownConf + "\"\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     writeConf(c.sql_args);
     testsupport::RunOptions check;
     check.args = c.args;
-    check.args.push_back(dir + "/conf");
+    check.args.push_back(dir + "/" + kConf);
     testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
     EXPECT_EQ(r.exit_code, c.status) << r.out << r.err;
-    // One line on one stream; the other stays empty.
+    // One line on one stream; the other stays empty. A line about the
+    // connection starts with the file's name.
     const std::string& line = c.status == 0 ? r.out : r.err;
     EXPECT_EQ(c.status == 0 ? r.err : r.out, "");
-    EXPECT_EQ(line.find(c.status == 0 ? c.said : dir + "/conf:"), 0u) << line;
+    EXPECT_EQ(line.find(c.status == 1 ? dir + "/" + kShownConf + ":" : c.said), 0u) << line;
     EXPECT_NE(line.find(c.said), std::string::npos) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), c.name == std::string("missing lines") ? 2 : 1) << line;
     EXPECT_EQ(line.find("mekvisa"), std::string::npos);
@@ -148,16 +158,22 @@ TEST_F(DbCheck, ConnectsOrSaysWhyInOneLine) {
 
 // A host that only plays the server gets no password unless --allow-cleartext
 // lets it ask for one, and no more time than the timeout. The listener records
-// what the client sent.
+// what the client sent. No plugin that the caller's environment plants is ever
+// loaded, whether the server asks for it or the variable lists it.
 TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
   const std::string refused = ", which keep the password from it; the password was not sent (see --allow-cleartext)\n";
   const std::string unused = ": the server asks for an authentication plugin that vorn_dbcheck does not use;";
   const std::string allow = "--allow-cleartext", native = "mysql_native_password";
+  const std::string planted = VORN_PLANTED_PLUGIN_DIR, mark = dir + "/planted-plugin-ran";
+  ASSERT_TRUE(testsupport::fileExists(planted + "/evil.so"));
+  const std::vector<std::string> folders = {"MARIADB_PLUGIN_DIR=" + planted, "LIBMYSQL_PLUGIN_DIR=" + planted};
+  const std::vector<std::string> listed = {folders[0], folders[1], "LIBMYSQL_PLUGINS=evil"};
   const struct {
     const char* name;
     std::vector<std::string> listener, args;  // fake_mariadb.py's after RECORD, vorn_dbcheck's
     bool sent;                                // the password reached the listener
     std::string said;
+    std::vector<std::string> env{};  // vorn_dbcheck's whole environment
   } cases[] = {
       {"switch to clear text", {native, "mysql_clear_password"}, {}, false, refused},
       {"switch to dialog (PAM)", {native, "dialog"}, {}, false, refused},
@@ -167,6 +183,8 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
       {"clear text allowed", {native, "mysql_clear_password"}, {allow}, true, "error 1045: Access denied\n"},
       {"unknown plugin, clear text allowed", {native, "other_plugin"}, {allow}, false, unused},
       {"one byte a second", {"--trickle"}, {"-t", "2"}, false, ": not done within the timeout of 2 s; given up\n"},
+      {"switch to a plugin in the environment's folder", {native, "evil"}, {}, false, refused, folders},
+      {"plugin listed in the environment", {native, "none"}, {}, false, "error 1045: Access denied\n", listed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -178,12 +196,16 @@ TEST_F(DbCheck, ListenersThatPlayTheServerGetNoPasswordAndNoTime) {
     writeConf(values("127.0.0.1", std::to_string(fake.port), "yelto", "TopSecret42"));
     testsupport::RunOptions check;
     check.args = c.args;
-    check.args.push_back(dir + "/conf");
+    check.args.push_back(dir + "/" + kConf);
+    check.env = c.env;
+    check.cwd = dir;
+    unlink(mark.c_str());
     testsupport::RunResult r = testsupport::runProgram(testsupport::programPath("vorn_dbcheck"), check);
     testsupport::stopFakeServer(&fake);
+    EXPECT_FALSE(testsupport::fileExists(mark));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.find(dir + "/conf: "), 0u) << r.err;
+    EXPECT_EQ(r.err.find(dir + "/" + kShownConf + ": "), 0u) << r.err;
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     std::string got;

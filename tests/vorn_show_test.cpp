@@ -70,11 +70,14 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
   ASSERT_TRUE(testsupport::writeFile(path("valued"), replaced(ok, "AUTH_KEY", "AUTH_KEY x")));
   ASSERT_TRUE(testsupport::writeFile(path("empty"), ""));
   ASSERT_TRUE(testsupport::installTestKey(dir_));
+  // Names with a terminal title, a bell and a CSI byte in them, as messages show them.
+  const std::string odd = "\x1b]0;x\a\x9b", shown = "\\x1b]0;x\\x07\\x9b";
+  for (const char* file : {"broken", "declined", "valued"}) ASSERT_EQ(symlink(file, path(odd + file[0]).c_str()), 0);
   const struct {
     std::vector<std::string> args;
     std::string home;
     int status;
-    const char* message;  // the whole of standard error, or its start when it ends in "..."
+    std::string message;  // the whole of standard error, or its start when it ends in "..."
   } cases[] = {
       {{"-q", "link"}, "/x", 0, ""},
       {{"-q"}, "", 0, ""},  // HOME set to the test folder below
@@ -93,6 +96,13 @@ TEST_F(VornShow, StatusAndStreamsForEachOutcome) {
       {{"missing"}, "/x", 2, "Cannot open \"missing\": No such file or directory\n"},
       {{"-q"}, "relative", 2, "Cannot determine home directory\n"},
       {{"-k"}, "/x", 2, "option requires an argument -- k\nUsage: vorn_show..."},
+      {{"-q", odd + "d"}, "/x", 0, shown + "d: note: no DBNAME line; the product cannot connect without it\n"},
+      {{"-q", odd + "b"}, "/x", 1, shown + "b:6: PORTNO value is not a port number from 3306 to 2147483647\n"},
+      {{"-k", odd + "k", odd + "v"},
+       "/x",
+       2,
+       "Cannot load the encryption key from \"" + shown + "k\" to read \"" + shown + "v\"\n"},
+      {{odd + "m"}, "/x", 2, "Cannot open \"" + shown + "m\": No such file or directory\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back() + " " + c.home);

@@ -121,11 +121,13 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
   return -1;
 }
 
-// Prints a value from the file or from the server on one line: control
-// characters (a carriage return, an escape sequence, a C1 control) and bytes
-// outside UTF-8 are shown as '?', so that the report stays one line and cannot
-// steer the terminal.
-void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kDisplayQuestionMark); }
+// How a value from the file or from the server, and a file's name, is
+// printed: control characters (a carriage return, an escape sequence, a C1
+// control) and bytes outside UTF-8 are shown as '?', so that the report stays
+// one line and cannot steer the terminal.
+constexpr DisplayForm kShownAs = kDisplayQuestionMark;
+
+void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kShownAs); }
 
 // A connection value as a NUL-terminated text; values are shorter than a line.
 struct Value {
@@ -138,16 +140,9 @@ void copyValue(Value* v, std::string_view from) {
   v->text[n] = '\0';
 }
 
-// The value of the connection line KEY, whatever the order of the table.
-Value* byKey(Value* values, const char* key) {
-  size_t i = 0;
-  while (i + 1 < kConnectionLineCount && std::strcmp(kConnectionLines[i].key, key) != 0) i++;
-  return &values[i];
-}
-
 // One login to try: the file's values and where they lead.
 struct Login {
-  const char* file;
+  const char* file;  // as shown
   const Value* host;
   const Value* user;
   Value* password;
@@ -223,14 +218,27 @@ bool armWatchdog(const Login& l, unsigned seconds) {
   return true;
 }
 
-// The library's timeouts, the transport, and the authentication plugins that s
-// allows. False when the library refuses one: the login is not tried then, so
-// that it never goes ahead without the restriction. The package requires a
-// library that knows every option, so only memory can be short.
+// The client library takes the folder of its plugins from the caller's
+// environment (MARIADB_PLUGIN_DIR, in older versions LIBMYSQL_PLUGIN_DIR) and
+// loads those that LIBMYSQL_PLUGINS lists as it starts: a plugin's code runs
+// as soon as it is loaded, before any check of the name, with the password in
+// memory. The variables are dropped before the library starts, and setOptions
+// names the folder the library was built with.
+void dropPluginEnvironment() {
+  static const char* const kVariables[] = {"MARIADB_PLUGIN_DIR", "LIBMYSQL_PLUGIN_DIR", "LIBMYSQL_PLUGINS"};
+  for (const char* name : kVariables) unsetenv(name);
+}
+
+// The library's own plugin folder, its timeouts, the transport, and the
+// authentication plugins that s allows. False when the library refuses one:
+// the login is not tried then, so that it never goes ahead without the
+// restriction. The package requires a library that knows every option, so
+// only memory can be short.
 bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
   unsigned timeout = s.timeout;
   unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
-  return mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
+  return mysql_options(db, MYSQL_PLUGIN_DIR, MARIADB_PLUGINDIR) == 0 &&
+         mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout) == 0 &&
          mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol) == 0 &&
@@ -242,6 +250,7 @@ bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
 // done, and keeps how it ended in *o. The password is wiped right after. False,
 // after saying so, when the attempt could not be set up.
 bool attempt(const Login& l, const Settings& s, Outcome* o) {
+  dropPluginEnvironment();
   MYSQL* db = mysql_init(nullptr);
   bool ready = db != nullptr && setOptions(db, s, l.via_socket) && armWatchdog(l, s.timeout);
   if (ready) {
@@ -297,18 +306,19 @@ int report(const Login& l, const Settings& s, const Outcome& o) {
   return o.connected ? 0 : 1;
 }
 
-// Connects with the file's values and reports; returns the exit status.
+// Connects with the file's values (by field) and reports, naming the file as
+// file; returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* values) {
-  const Value* host = byKey(values, "HOSTNAME");
-  const Value* port = byKey(values, "PORTNO");
+  const Value* host = &values[kHostField];
+  const Value* port = &values[kPortField];
   // As with every MariaDB client, the host "localhost" means the local server's
   // socket; the library's own default path unless --socket names another.
   bool via_socket = std::strcmp(host->text, "localhost") == 0;
   Login l = {.file = file,
              .host = host,
-             .user = byKey(values, "USERNAME"),
-             .password = byKey(values, "PASSWORD"),
-             .dbname = byKey(values, "DBNAME"),
+             .user = &values[kUserField],
+             .password = &values[kPasswordField],
+             .dbname = &values[kDbField],
              .port = port,
              .via_socket = via_socket,
              .socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR,
@@ -332,11 +342,12 @@ int checkAndConnect(const Settings& s) {
     if (!defaultConfigPath(default_path, sizeof default_path)) return kReadFailed;
     file = default_path;
   }
+  const ShownName name = shownName(file, kShownAs);
   static char text[kConfigFileMax + 1];
   size_t len = 0;
-  if (readConfigFile(file, s.key_file, text, &len) != 0) return kReadFailed;
+  if (readConfigFile(file, s.key_file, kShownAs, text, &len) != 0) return kReadFailed;
   ConnectionValues found{};
-  int faults = checkConfigText(file, text, len, &found, stderr);
+  int faults = checkConfigText(name.text, text, len, &found, stderr);
 
   // The product has nothing to connect with when a line is absent: name each,
   // guess nothing and try nothing.
@@ -344,7 +355,7 @@ int checkAndConnect(const Settings& s) {
   bool complete = faults == 0;
   for (size_t i = 0; faults == 0 && i < kConnectionLineCount; i++) {
     if (found.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", file, kConnectionLines[i].key);
+      std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", name.text, kConnectionLines[i].key);
       complete = false;
     } else {
       copyValue(&values[i], std::string_view(found.value[i], found.length[i]));
@@ -353,7 +364,7 @@ int checkAndConnect(const Settings& s) {
   wipe(text, sizeof text);
   int status = 1;
   if (complete) {
-    status = tryConnection(file, s, values);
+    status = tryConnection(name.text, s, values);
   }
   wipe(values, sizeof values);
   return status;

@@ -4,22 +4,12 @@
 
 #include "chores.h"
 
-const char* const kSetNames[kConnectionLineCount] = {"hostname", "username", "password", "dbname", "portno"};
-
 namespace {
 
 // Puts a fixed reason and refuses.
 bool refuse(char reason[kReasonSize], const char* why) {
   formatText(reason, kReasonSize, "%s", why);
   return false;
-}
-
-// The entry named by the len bytes at name, or kConnectionLineCount.
-size_t entryNamed(const char* name, size_t len) {
-  for (size_t i = 0; i < kConnectionLineCount; i++) {
-    if (std::strlen(kSetNames[i]) == len && std::memcmp(kSetNames[i], name, len) == 0) return i;
-  }
-  return kConnectionLineCount;
 }
 
 // One line of the input (without its newline, terminated in place): skipped,
@@ -30,7 +20,7 @@ bool takeLine(char* line, size_t len, size_t number, SetValues* values, char rea
   char* equals = static_cast<char*>(std::memchr(line, '=', len));
   if (equals == nullptr) return refuse(reason, "no \"=\" (NAME=VALUE expected)");
   size_t name_len = static_cast<size_t>(equals - line);
-  size_t i = entryNamed(line, name_len);
+  size_t i = connectionFieldNamed(std::string_view(line, name_len));
   if (i == kConnectionLineCount) {
     // The name goes into a message for a terminal: no byte of it may steer one.
     char shown[33];
@@ -44,7 +34,7 @@ bool takeLine(char* line, size_t len, size_t number, SetValues* values, char rea
     return false;
   }
   if (values->value[i] != nullptr) {
-    formatText(reason, kReasonSize, "%s given twice (first on line %zu)", kSetNames[i], values->line[i]);
+    formatText(reason, kReasonSize, "%s given twice (first on line %zu)", kConnectionLines[i].name, values->line[i]);
     return false;
   }
   values->line[i] = number;
@@ -54,10 +44,11 @@ bool takeLine(char* line, size_t len, size_t number, SetValues* values, char rea
 }  // namespace
 
 bool takeSetValue(size_t i, const char* value, SetValues* values, char reason[kReasonSize]) {
-  if (std::strcmp(kConnectionLines[i].key, "PORTNO") == 0) {
+  const ConnectionLine& field = kConnectionLines[i];
+  if (field.rule == kPortValue) {
     int port = 0;
-    if (!parsePort(value, &port) || port < kMinPort) {
-      formatText(reason, kReasonSize, "portno is not a port number from %d to 2147483647", kMinPort);
+    if (!readPort(value, &port)) {
+      formatText(reason, kReasonSize, "%s is not a port number from %d to %d", field.name, kMinPort, kMaxPort);
       return false;
     }
     values->value[i] = formatPort(port, values->port);
@@ -65,11 +56,11 @@ bool takeSetValue(size_t i, const char* value, SetValues* values, char reason[kR
   }
   char line[kLineSize];
   if (value[0] == '\0') {
-    formatText(reason, kReasonSize, "%s is empty", kSetNames[i]);
+    formatText(reason, kReasonSize, "%s is empty", field.name);
     return false;
   }
-  if (!formatLine(line, sizeof line, kConnectionLines[i].key, value)) {
-    formatText(reason, kReasonSize, "%s is too long (its line holds at most %zu characters)", kSetNames[i],
+  if (!formatLine(line, sizeof line, field.key, value)) {
+    formatText(reason, kReasonSize, "%s is too long (its line holds at most %zu characters)", field.name,
                kLineSize - 1);
     wipe(line, sizeof line);
     return false;

@@ -14,9 +14,11 @@ constexpr size_t kSetInputMax = 8192;
 // Room for a reason why a value or line is refused.
 constexpr size_t kReasonSize = 128;
 
-// The names, in file order (as kConnectionLines): hostname, username,
-// password, dbname, portno.
-extern const char* const kSetNames[kConnectionLineCount];
+// The names by field, the shared table's own, for vorn_set's prompts.
+inline constexpr const char* kSetNames[kConnectionLineCount] = {
+    kConnectionLines[kHostField].name, kConnectionLines[kUserField].name, kConnectionLines[kPasswordField].name,
+    kConnectionLines[kDbField].name,   kConnectionLines[kPortField].name,
+};
 
 // The values found, by entry of kConnectionLines.
 struct SetValues {
@@ -25,10 +27,10 @@ struct SetValues {
   char port[12];                            // the port as vorn_sql writes it
 };
 
-// Checks value (NUL-terminated) for entry i and stores it in values. False,
-// with the reason in reason, when vorn_sql would refuse it: empty, a line
-// longer than the file's line allows, or a port that does not read as a number
-// from 3306 to 2147483647.
+// Checks value (NUL-terminated) for entry i by its field's rule and stores it
+// in values. False, with the reason in reason, when vorn_sql would refuse it:
+// empty, a line longer than the file's line allows, or a port that readPort
+// refuses.
 bool takeSetValue(size_t i, const char* value, SetValues* values, char reason[kReasonSize]);
 
 // Parses the len bytes at text, which it changes: every value is terminated in

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "chores.h"
@@ -178,22 +179,19 @@ int buildText(const SetValues& values, bool accept_defaults) {
   if (failed == kConnectionLineCount) return -1;
   if (values.value[failed] != nullptr) {
     std::fprintf(stderr, "vorn_set: line %zu: %s does not fit the file (%zu characters at most)\n", values.line[failed],
-                 kSetNames[failed], kSecretSize - 1);
+                 kConnectionLines[failed].name, kSecretSize - 1);
   } else {
     std::fprintf(stderr,
                  "vorn_set: the default %s does not fit the file with the values given (%zu characters at most)\n",
-                 kSetNames[failed], kSecretSize - 1);
+                 kConnectionLines[failed].name, kSecretSize - 1);
   }
   return kUsageStatus;
 }
 
 int writeFile(const char* path, bool encrypt) {
-  Replacement r;
-  makeReplacement(path, &r);
-  const char* bytes = nullptr;
-  bool done = targetIsReplaceable(path) && createTemporary(path, "\n", &r) &&
-              (bytes = bytesToWrite(held.secret, encrypt, &r)) != nullptr && writeAndReplace(bytes, path, &r);
-  finishReplacement(&r);
+  char* tmp_path = temporaryPath(path);
+  bool done = replaceConfigFile(path, tmp_path, held.secret, encrypt, "\n");
+  std::free(tmp_path);
   return done ? 0 : kNotWritten;
 }
 
@@ -201,8 +199,8 @@ int writeFile(const char* path, bool encrypt) {
 // instead, by write() itself, so that no stdio buffer keeps a copy of them; no
 // file is created, read or replaced.
 int printBytes(bool encrypt) {
-  Replacement r;
-  const char* bytes = bytesToWrite(held.secret, encrypt, &r);
+  char* encrypted = nullptr;
+  const char* bytes = configBytes(held.secret, encrypt, &encrypted);
   size_t left = bytes != nullptr ? std::strlen(bytes) : 0;
   while (left > 0) {
     ssize_t n = write(STDOUT_FILENO, bytes, left);
@@ -214,7 +212,7 @@ int printBytes(bool encrypt) {
     bytes += n;
     left -= static_cast<size_t>(n);
   }
-  finishReplacement(&r);
+  releaseConfigBytes(encrypted);
   return bytes != nullptr && left == 0 ? 0 : kNotWritten;
 }
 

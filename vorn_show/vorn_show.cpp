@@ -36,7 +36,6 @@ const vornopt::option kLongOptions[] = {
 };
 
 constexpr char kMask[] = "*****";
-constexpr char kPasswordKey[] = "PASSWORD";
 
 // Writes n bytes of a line: byte for byte, or on a terminal with control
 // characters and bytes outside UTF-8 shown as \xHH, so that no value can steer
@@ -59,7 +58,7 @@ bool isShownKey(const char* key, size_t n) {
   bool shown = false;
   for (const SettingLine& line : kFixedLines) shown = shown || isKey(key, n, line.key);
   for (const ConnectionLine& line : kConnectionLines) {
-    shown = shown || (isKey(key, n, line.key) && !isKey(key, n, kPasswordKey));
+    shown = shown || (isKey(key, n, line.key) && !isKey(key, n, kConnectionLines[kPasswordField].key));
   }
   return shown;
 }
@@ -83,7 +82,7 @@ size_t maskFrom(const char* line, size_t n) {
   if (isShownKey(line + key, at - key)) return n;
   size_t value = at;
   while (value < n && endsKey(line[value])) value++;
-  return value == n && !isKey(line + key, at - key, kPasswordKey) ? key : value;
+  return value == n && !isKey(line + key, at - key, kConnectionLines[kPasswordField].key) ? key : value;
 }
 
 // Writes text to standard output, unless reveal with the mask for every value
@@ -122,12 +121,12 @@ bool takeOption(int c, const char* arg, void* context) {
   return true;
 }
 
-// Prints the notes of absent connection lines and, unless quiet, the text.
-// False when standard output fails.
-bool report(const char* path, const char* text, size_t len, const ConnectionValues& values, const Settings& s) {
+// Prints the notes of absent connection lines, naming the file as name, and,
+// unless quiet, the text. False when standard output fails.
+bool report(const char* name, const char* text, size_t len, const ConnectionValues& values, const Settings& s) {
   for (size_t i = 0; i < kConnectionLineCount; i++) {
     if (values.value[i] == nullptr) {
-      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", path,
+      std::fprintf(stderr, "%s: note: no %s line; the product cannot connect without it\n", name,
                    kConnectionLines[i].key);
     }
   }
@@ -151,15 +150,18 @@ int run(int argc, char** argv) {
     path = default_path;
   }
 
+  // Messages show names as the text is shown on a terminal: neither may
+  // steer it.
+  const ShownName name = shownName(path, kDisplayHexEscape);
   char text[kConfigFileMax + 1];
   size_t len = 0;
   // "-": the configuration comes on standard input, for example through a pipe.
-  status = std::strcmp(path, "-") == 0 ? readConfigStream(STDIN_FILENO, path, s.key_path, text, &len)
-                                       : readConfigFile(path, s.key_path, text, &len);
+  status = std::strcmp(path, "-") == 0 ? readConfigStream(STDIN_FILENO, path, s.key_path, kDisplayHexEscape, text, &len)
+                                       : readConfigFile(path, s.key_path, kDisplayHexEscape, text, &len);
   if (status != 0) return status;
   ConnectionValues values;
-  int faults = checkConfigText(path, text, len, &values, stderr);
-  bool printed = report(path, text, len, values, s);
+  int faults = checkConfigText(name.text, text, len, &values, stderr);
+  bool printed = report(name.text, text, len, values, s);
   wipe(text, sizeof text);
   if (!printed) {
     std::perror("vorn_show: cannot write to standard output");

@@ -52,6 +52,10 @@ Command commandFor(const std::string& path, const RunOptions& options) {
   Command c;
   std::vector<std::string> words = options.prefix;
   std::string argv0 = options.argv0.empty() ? path : options.argv0;
+  // The preloaded library is of the program's architecture, which the prefix
+  // commands need not share: env(1) gives it to the program alone.
+  bool preload_last = !options.prefix.empty() && !options.preload.empty();
+  if (preload_last) words.insert(words.end(), {"/usr/bin/env", "LD_PRELOAD=" + options.preload});
   if (!options.prefix.empty()) words.push_back(path);
   // Without a prefix, argv[0] is chosen freely; otherwise the program name in
   // the vector is the command's own.
@@ -59,7 +63,7 @@ Command commandFor(const std::string& path, const RunOptions& options) {
   c.argv = c.direct ? std::vector<std::string>{argv0} : words;
   c.argv.insert(c.argv.end(), options.args.begin(), options.args.end());
   c.env = options.env;
-  if (!options.preload.empty()) c.env.push_back("LD_PRELOAD=" + options.preload);
+  if (!options.preload.empty() && !preload_last) c.env.push_back("LD_PRELOAD=" + options.preload);
   c.file = c.direct ? path : words[0];
   return c;
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,18 @@ std::mt19937 seededGenerator() {
   std::printf("random seed: %u (replay with VORN_TEST_SEED=%u)\n", seed, seed);
   ::testing::Test::RecordProperty("random_seed", std::to_string(seed));
   return std::mt19937(seed);
+}
+
+std::vector<int> sampledCombinations(int count, const std::vector<int>& always, int sampled) {
+  std::vector<int> rest;
+  for (int c = 0; c < count; c++) {
+    if (std::find(always.begin(), always.end(), c) == always.end()) rest.push_back(c);
+  }
+  std::mt19937 random = seededGenerator();
+  std::shuffle(rest.begin(), rest.end(), random);
+  std::vector<int> chosen = always;
+  chosen.insert(chosen.end(), rest.begin(), rest.begin() + std::min(sampled, static_cast<int>(rest.size())));
+  return chosen;
 }
 
 void InTempDir::SetUp() {

@@ -60,6 +60,11 @@ bool installTestKey(const std::string& dir);
 // seed is printed and recorded with the test, so that a failure can be replayed.
 std::mt19937 seededGenerator();
 
+// The combinations a test runs out of 0 .. count - 1: each of always, then
+// sampled others drawn with seededGenerator, none twice; a test that covers a
+// large space runs its uniform cases every time and a fresh part of the rest.
+std::vector<int> sampledCombinations(int count, const std::vector<int>& always, int sampled);
+
 // Runs each test in a new empty folder under the build tree, which is the
 // working folder meanwhile, and removes the folder afterwards.
 class InTempDir : public ::testing::Test {

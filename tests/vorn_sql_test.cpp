@@ -2,7 +2,6 @@
 // environment and answers, in a scratch directory; exact output bytes, exit
 // status, and the file it leaves (or does not leave) behind.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,9 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
-
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,20 +42,6 @@ using testsupport::kOldConfig;
 
 using testsupport::configText;
 
-// The names in folder, sorted.
-std::vector<std::string> entryNames(const std::string& folder) {
-  std::vector<std::string> all;
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") all.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(all.begin(), all.end());
-  return all;
-}
-
 class VornSql : public testsupport::InTempDir {
  protected:
   std::string target() const { return path(".vorn_sql"); }
@@ -75,18 +59,8 @@ class VornSql : public testsupport::InTempDir {
     return r;
   }
 
-  // The directory holds exactly these names.
-  void expectEntries(const std::vector<std::string>& names) {
-    std::string listing = list();
-    std::string want;
-    for (const std::string& n : names) want += n + "\n";
-    EXPECT_EQ(listing, want);
-  }
-  std::string list() {
-    std::string out;
-    for (const std::string& n : entryNames(dir_)) out += n + "\n";
-    return out;
-  }
+  // The directory holds exactly these names, sorted.
+  void expectEntries(const std::vector<std::string>& names) { EXPECT_EQ(testsupport::entryNames(dir_), names); }
   std::string content(const std::string& path) {
     std::string c;
     EXPECT_TRUE(testsupport::readFile(path, &c)) << path;
@@ -324,24 +298,6 @@ TEST_F(VornSql, ValuesAtTheSizeLimits) {
   }
 }
 
-// What a folder holds: for each name, its type and mode in octal, then a file's
-// bytes or a link's target.
-std::map<std::string, std::string> snapshot(const std::string& folder) {
-  std::map<std::string, std::string> entries;
-  for (const std::string& name : entryNames(folder)) {
-    std::string at = folder + "/" + name, what;
-    struct stat st;
-    if (lstat(at.c_str(), &st) != 0) continue;
-    char link[256] = "";
-    if (S_ISLNK(st.st_mode)) readlink(at.c_str(), link, sizeof link - 1);
-    if (S_ISREG(st.st_mode)) testsupport::readFile(at, &what);
-    char mode[16];
-    std::snprintf(mode, sizeof mode, "%o ", static_cast<unsigned>(st.st_mode));
-    entries[name] = mode + what + link;
-  }
-  return entries;
-}
-
 // Whatever stands in the way of the new file, the folder stays as it was: the
 // old file, a leftover temporary file, what a link at the temporary path leads
 // to, a folder, FIFO, socket or device at the file's path, and no temporary
@@ -416,7 +372,7 @@ TEST_F(VornSql, ObstaclesLeaveTheFolderAsItWas) {
     const std::string folder = path("row" + std::to_string(row++));
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     c.make(folder);
-    std::map<std::string, std::string> want = snapshot(folder);
+    std::map<std::string, std::string> want = testsupport::folderSnapshot(folder);
     RunResult r =
         testsupport::runVornSql(folder, {.args = {"-H", "h", "-s", "conf"}, .input = "y nnnn", .prefix = c.prefix});
     std::string err = c.err == nullptr ? "" : c.err;
@@ -427,7 +383,7 @@ TEST_F(VornSql, ObstaclesLeaveTheFolderAsItWas) {
     EXPECT_EQ(r.exit_code, c.err == nullptr ? 0 : 1);
     EXPECT_EQ(r.err, err);
     if (c.err == nullptr) want["conf"] = "100444 " + configText({"\" HOSTNAME h\n"});
-    EXPECT_EQ(snapshot(folder), want);
+    EXPECT_EQ(testsupport::folderSnapshot(folder), want);
   }
 }
 

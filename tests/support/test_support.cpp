@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +71,35 @@ RunResult makeKeyFile(const std::string& path, const std::string& hex, const std
   options.args = {"--key=" + hex, path};
   options.prefix = prefix;
   return runVornKeyfile(options);
+}
+
+std::vector<std::string> entryNames(const std::string& folder) {
+  std::vector<std::string> all;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") all.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+std::map<std::string, std::string> folderSnapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (const std::string& name : entryNames(folder)) {
+    std::string at = folder + "/" + name, what;
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0) continue;
+    char link[256] = "";
+    if (S_ISLNK(st.st_mode) && readlink(at.c_str(), link, sizeof link - 1) < 0) link[0] = '\0';
+    if (S_ISREG(st.st_mode)) readFile(at, &what);
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%o ", static_cast<unsigned>(st.st_mode));
+    entries[name] = mode + what + link;
+  }
+  return entries;
 }
 
 bool installTestKey(const std::string& dir) {

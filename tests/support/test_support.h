@@ -1,11 +1,13 @@
 // What every test area shares: the programs of this build tree and one runner
-// for each, a fixture that runs each test in a fresh folder, making a key file,
-// the test key and the other shared constants, and a random generator whose
-// seed can be replayed. A test area includes this header and its own module's.
+// for each, a fixture that runs each test in a fresh folder, a folder's
+// snapshot, making a key file, the test key and the other shared constants, and
+// a random generator whose seed can be replayed, with the sampling built on it. A test area includes this header and
+// its own module's.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -51,6 +53,12 @@ RunResult runVornKeyfile(RunOptions options);
 // commands of prefix; the tool's result tells how it went.
 RunResult makeKeyFile(const std::string& path, const std::string& hex = kTestKeyHex,
                       const std::vector<std::string>& prefix = {});
+
+// The names in folder, sorted.
+std::vector<std::string> entryNames(const std::string& folder);
+// What folder holds: for each name, its type and mode in octal, then a file's
+// bytes or a link's target. Equal snapshots: nothing was added, removed or changed.
+std::map<std::string, std::string> folderSnapshot(const std::string& folder);
 
 // Copies the committed key file, whose key is kTestKeyHex, to dir/kTestKeyFile
 // with mode 0444.

@@ -33,8 +33,7 @@ class VornShow : public testsupport::InTempDir {
                 const std::string& home = "/nonexistent") {
     testsupport::RunOptions o;
     o.args = args;
-    o.env = {"PATH=/usr/bin:/bin"};
-    if (!home.empty()) o.env.push_back("HOME=" + home);
+    o.env = {"PATH=/usr/bin:/bin", "HOME=" + home};
     o.input = input_;
     o.cwd = dir_;
     o.timeout_seconds = 20;

@@ -394,9 +394,9 @@ TEST_F(VornSql, ObstaclesLeaveTheFolderAsItWas) {
 // ".vorn_yelto" in its working directory: the test's directory.
 class VornSqlEncrypted : public testsupport::InTempDir {
  protected:
-  testsupport::RunResult run(const std::string& flag, const std::string& target, const std::string& answers,
+  testsupport::RunResult run(const std::string& target, const std::string& answers,
                              std::string_view build = "vorn_sql_testkey") {
-    return testsupport::runVornSql(dir_, {.args = {"-e", flag, "-s", path(target)}, .input = answers}, build);
+    return testsupport::runVornSql(dir_, {.args = {"-e", "yes", "-s", path(target)}, .input = answers}, build);
   }
   std::string content(const std::string& name) {
     std::string text;
@@ -418,7 +418,7 @@ TEST_F(VornSqlEncrypted, WritesTheKnownCipherOfThePlainText) {
   ASSERT_TRUE(testsupport::installTestKey(dir_));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
-    testsupport::RunResult enc = run("yes", "encrypted", c.answers);
+    testsupport::RunResult enc = run("encrypted", c.answers);
     ASSERT_EQ(enc.exit_code, 0) << enc.err;
     std::string want;
     ASSERT_TRUE(testsupport::readFile(testsupport::fixturePath(std::string(c.fixture) + ".encrypted"), &want));
@@ -447,7 +447,7 @@ TEST_F(VornSqlEncrypted, UnusableKeyLeavesTheOldFile) {
     ASSERT_EQ(testsupport::makeKeyFile(path(key)).exit_code, 0);
     c.prepare(key);
     ASSERT_TRUE(testsupport::writeFile(path("secret"), kOldConfig, 0444));
-    testsupport::RunResult r = run("yes", "secret", "yyyyyy");
+    testsupport::RunResult r = run("secret", "yyyyyy");
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "Cannot load the encryption key from \".vorn_yelto\"\n");
@@ -465,7 +465,7 @@ TEST_F(VornSqlEncrypted, DeliverableReadsTheFixedKeyPath) {
   // In the working directory, where the deliverable must not look.
   ASSERT_EQ(testsupport::makeKeyFile(path(testsupport::kTestKeyFile)).exit_code, 0);
   ASSERT_TRUE(testsupport::writeFile(path("secret"), kOldConfig, 0444));
-  testsupport::RunResult r = run("yes", "secret", "ynnnnn", "vorn_sql");
+  testsupport::RunResult r = run("secret", "ynnnnn", "vorn_sql");
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, std::string("Cannot load the encryption key from \"") + testsupport::kFixedKeyFile + "\"\n");
   EXPECT_EQ(content("secret"), kOldConfig);

@@ -66,9 +66,9 @@ RunResult runQuordexHelper(RunOptions options) {
 
 RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath("vorn_keyfile"), options); }
 
-RunResult makeKeyFile(const std::string& path, const std::string& hex, const std::vector<std::string>& prefix) {
+RunResult makeKeyFile(const std::string& path, const std::vector<std::string>& prefix) {
   RunOptions options;
-  options.args = {"--key=" + hex, path};
+  options.args = {std::string("--key=") + kTestKeyHex, path};
   options.prefix = prefix;
   return runVornKeyfile(options);
 }

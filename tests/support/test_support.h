@@ -49,10 +49,9 @@ RunResult runVornSql(const std::string& dir, RunOptions options, std::string_vie
 RunResult runQuordexHelper(RunOptions options);
 RunResult runVornKeyfile(RunOptions options);
 
-// Writes a key file for the key hex at path with vorn_keyfile, run after the
+// Writes a key file for the test key at path with vorn_keyfile, run after the
 // commands of prefix; the tool's result tells how it went.
-RunResult makeKeyFile(const std::string& path, const std::string& hex = kTestKeyHex,
-                      const std::vector<std::string>& prefix = {});
+RunResult makeKeyFile(const std::string& path, const std::vector<std::string>& prefix = {});
 
 // The names in folder, sorted.
 std::vector<std::string> entryNames(const std::string& folder);

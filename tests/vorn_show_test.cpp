@@ -127,9 +127,9 @@ TEST_F(VornShow, ShowsTheTextsVornSqlWrites) {
   const char* options[] = {"-H", "-u", "-p", "-d", "-P"};  // file order
   const char* given[] = {"db 1", "adm\tin", "p\xC3\xA4ss w\r", "auth", "2147483647"};
   std::vector<int> uniform = {0, 121, 242};  // every line given, defaulted, declined
-  for (int weight = 81; weight > 0; weight /= 3) {
-    uniform.insert(uniform.end(), {242 - 2 * weight, 242 - weight, 2 * weight});  // given, defaulted alone; declined
-  }
+  // Each line alone given or defaulted among declined ones, and alone declined among given ones.
+  for (int weight = 81; weight > 0; weight /= 3)
+    uniform.insert(uniform.end(), {242 - 2 * weight, 242 - weight, 2 * weight});
   for (int combination : testsupport::sampledCombinations(243, uniform, 30)) {
     std::vector<std::string> args;
     std::string answers = "y";  // the update; then PORTNO first, HOSTNAME last

@@ -1,8 +1,8 @@
 // What every test area shares: the programs of this build tree and one runner
 // for each, a fixture that runs each test in a fresh folder, a folder's
 // snapshot, making a key file, the test key and the other shared constants, and
-// a random generator whose seed can be replayed, with the sampling built on it. A test area includes this header and
-// its own module's.
+// a random generator whose seed can be replayed, with the sampling built on it.
+// A test area includes this header and its own module's.
 #pragma once
 
 #include <gtest/gtest.h>

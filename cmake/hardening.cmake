@@ -41,9 +41,3 @@ else()
   target_link_options(vorn_flags INTERFACE
     -pie -Wl,-z,relro,-z,now -Wl,-z,noexecstack)
 endif()
-
-# The fuzz build has no test suite but runs its fuzz targets through CTest;
-# enabled here so that fuzz/ (added before tests/) can register its tests.
-if(VORN_BUILD_TESTS OR VORN_FUZZ)
-  enable_testing()
-endif()

@@ -4,13 +4,9 @@
 include_guard(DIRECTORY)
 include(GNUInstallDirs)
 
-# Installs SOURCE, compressed, as DESTINATION/NAME; built with the default target.
-# An optional fourth argument names the install component (the package).
-function(vorn_install_gzipped source destination name)
-  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
-  if(ARGC GREATER 3)
-    set(component ${ARGV3})
-  endif()
+# Installs SOURCE, compressed, as DESTINATION/NAME in the install component
+# COMPONENT (the package); built with the default target.
+function(vorn_install_gzipped source destination name component)
   set(gz ${CMAKE_CURRENT_BINARY_DIR}/${name})
   add_custom_command(OUTPUT ${gz}
     COMMAND gzip -9n -c ${source} > ${gz}
@@ -21,15 +17,11 @@ function(vorn_install_gzipped source destination name)
   install(FILES ${gz} DESTINATION ${destination} COMPONENT ${component})
 endfunction()
 
-# Installs the program TARGET into DESTINATION. An install with --strip (and
-# CPack's) also drops the .comment and .note sections, as Debian's dh_strip
-# does: they only name the compiler. An optional third argument names the
-# install component (the package).
-function(vorn_install_program target destination)
-  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
-  if(ARGC GREATER 2)
-    set(component ${ARGV2})
-  endif()
+# Installs the program TARGET into DESTINATION in the install component
+# COMPONENT (the package). An install with --strip (and CPack's) also drops the
+# .comment and .note sections, as Debian's dh_strip does: they only name the
+# compiler.
+function(vorn_install_program target destination component)
   install(TARGETS ${target} RUNTIME DESTINATION ${destination} COMPONENT ${component})
   set(file "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${target}>")
   install(CODE "if(CMAKE_INSTALL_DO_STRIP)

@@ -53,18 +53,17 @@ function(vorn_declare_program name folder install_dir section package key libc_o
   endif()
   vorn_program(${name})
 
-  set(component ${package})
-  vorn_install_program(${name} ${install_dir} ${component})
+  vorn_install_program(${name} ${install_dir} ${package})
   vorn_install_gzipped(${dir}/${name}.${section} ${CMAKE_INSTALL_MANDIR}/man${section} ${name}.${section}.gz
-                       ${component})
+                       ${package})
   install(FILES ${dir}/${name}.bash RENAME ${name}
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT ${component})
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT ${package})
 
   set_target_properties(${name} PROPERTIES
     VORN_FOLDER ${dir} VORN_INSTALL_DIR ${install_dir} VORN_SECTION ${section} VORN_PACKAGE ${package}
     VORN_KEY ${key} VORN_LIBC_ONLY ${libc_only})
   set_property(GLOBAL APPEND PROPERTY VORN_PROGRAMS ${name})
-  set_property(GLOBAL APPEND PROPERTY VORN_PACKAGES ${component})
+  set_property(GLOBAL APPEND PROPERTY VORN_PACKAGES ${package})
 endfunction()
 
 # NAME_testkey: NAME built from the same sources and libraries, with the key

@@ -157,5 +157,5 @@ completion)
   exit 0
   ;;
 esac
-echo "usage: check_deb.sh build|contents|dbcheck|lintian|completion ..." >&2
+echo "usage: check_deb.sh build|contents|lintian|completion ..." >&2
 exit 2

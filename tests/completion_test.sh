@@ -1,53 +1,49 @@
 #!/usr/bin/env bash
-# Drives the bash completion file $1 of the program $2 (vorn_sql when not
-# given) the way bash does: sets COMP_WORDS and COMP_CWORD, calls the function
-# registered for the program and compares COMPREPLY with the expected
-# candidates, in any order.
+# Drives the bash completion file $1 of the program $2 the way bash does: sets
+# COMP_WORDS and COMP_CWORD, calls the function registered for the program and
+# compares COMPREPLY with the expected candidates, in any order. Each program
+# has its table of cases here; one without fails.
 set -u
-prog=${2:-vorn_sql}
-source "$1" || exit 1
-fn=$(complete -p "$prog" 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
-if [ -z "$fn" ]; then
-  echo "$1 registers no completion function for $prog" >&2
-  exit 1
-fi
+prog=${2:?usage: completion_test.sh FILE.bash PROGRAM}
 dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
 mkdir "$dir/conf.d"
 touch "$dir/conf.a" "$dir/other"
-
-all='-H -e -u -p -d -P -s --help --hostname --encrypt-flag --username --password --dbname --portno --secret'
-# Command line after "vorn_sql" (a trailing space: the word being completed is
-# empty; " = " stands for the word break bash makes at "=") | expected.
-cases=(
-  "|$all"
-  "-|$all"
-  "--|--help --hostname --encrypt-flag --username --password --dbname --portno --secret"
-  "--h|--help --hostname"
-  "--se|--secret"
-  "-H db1 --p|--password --portno"
-  "-e |yes no"
-  "-e y|yes"
-  "--encrypt-flag n|no"
-  "--enc = |yes no"
-  "--encrypt-flag = y|yes"
-  "--encrypt-flag=y|yes"
-  "-s $dir/|$dir/conf.a $dir/conf.d $dir/other"
-  "-s $dir/conf|$dir/conf.a $dir/conf.d"
-  "--secret = $dir/o|$dir/other"
-  "--sec = $dir/o|$dir/other"
-  "-H |"
-  "-p |"
-  "-u |"
-  "-d |"
-  "--password |"
-  "-P |"
-  "-h |"
-  "--h $dir/o|"
-  "-e yes -s $dir/other -|$all"
-)
 files="$dir/conf.a $dir/conf.d $dir/other"
+
+# Command line after the program's name (a trailing space: the word being
+# completed is empty; " = " stands for the word break bash makes at "=") |
+# expected.
 case $prog in
+vorn_sql)
+  all='-H -e -u -p -d -P -s --help --hostname --encrypt-flag --username --password --dbname --portno --secret'
+  cases=(
+    "|$all"
+    "-|$all"
+    "--|--help --hostname --encrypt-flag --username --password --dbname --portno --secret"
+    "--h|--help --hostname"
+    "--se|--secret"
+    "-H db1 --p|--password --portno"
+    "-e |yes no"
+    "-e y|yes"
+    "--encrypt-flag n|no"
+    "--enc = |yes no"
+    "--encrypt-flag = y|yes"
+    "--encrypt-flag=y|yes"
+    "-s $dir/|$dir/conf.a $dir/conf.d $dir/other"
+    "-s $dir/conf|$dir/conf.a $dir/conf.d"
+    "--secret = $dir/o|$dir/other"
+    "--sec = $dir/o|$dir/other"
+    "-H |"
+    "-p |"
+    "-u |"
+    "-d |"
+    "--password |"
+    "-P |"
+    "-h |"
+    "--h $dir/o|"
+    "-e yes -s $dir/other -|$all"
+  ) ;;
 vorn_show)
   cases=(
     "-|-r -q -k --reveal --quiet --key-file --help"
@@ -93,7 +89,17 @@ vorn_dbcheck)
     "--key-file=$dir/o|$dir/other"
     "-t 3 $dir/|$files"
   ) ;;
+*)
+  echo "no completion table for $prog in $0" >&2
+  exit 1 ;;
 esac
+
+source "$1" || exit 1
+fn=$(complete -p "$prog" 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
+if [ -z "$fn" ]; then
+  echo "$1 registers no completion function for $prog" >&2
+  exit 1
+fi
 sorted() { printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' '; }
 failed=0
 for row in "${cases[@]}"; do

@@ -27,6 +27,12 @@ foreach(program IN LISTS VORN_PROGRAM_LIST)
   list(APPEND vorn_package_programs ${package}:${install_dir}:${program}:${section})
 endforeach()
 set_tests_properties(${vorn_doc_tests} PROPERTIES SKIP_RETURN_CODE 77)
+# A program without a table of completion cases fails its test, whatever its
+# completion file holds.
+add_test(NAME completion.needs_a_table
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh /dev/null vorn_without_table)
+set_tests_properties(completion.needs_a_table PROPERTIES
+                     PASS_REGULAR_EXPRESSION "^no completion table for vorn_without_table")
 
 # No package of a sanitizer build: its programs need the sanitizer runtimes.
 if(VORN_SANITIZE OR VORN_FUZZ)

@@ -150,103 +150,77 @@ class QuordexHelperFiles : public testsupport::InTempDir {
   bool haveSetpriv() { return shell("command -v setpriv >/dev/null"); }
 };
 
-TEST_F(QuordexHelperFiles, SetsAndClearsOnlyTheImmutableBit) {
-  std::string f = file("f");
-  ASSERT_TRUE(shell("chattr +a " + shellQuoted(f)));
-  const std::string before = attrs(f);
-  ASSERT_FALSE(immutable(before));
-
-  RunResult r = runHelper({f, "1"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out + r.err, "");
-  std::string after = attrs(f);
-  EXPECT_TRUE(immutable(after)) << after;
-  EXPECT_EQ(withoutImmutable(after), before);
-
-  r = runHelper({f, "0"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out + r.err, "");
-  EXPECT_EQ(attrs(f), before);
-}
-
-TEST_F(QuordexHelperFiles, FollowsASymbolicLinkToItsTarget) {
-  std::string target = file("target");
-  std::string link = path("link");
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_EQ(runHelper({link, "1"}).exit_code, 0);
-  EXPECT_TRUE(immutable(attrs(target)));
-  EXPECT_EQ(runHelper({link, "0"}).exit_code, 0);
-  EXPECT_FALSE(immutable(attrs(target)));
-}
-
-// The conversion itself is checked above; these rows show that its result,
-// not the text, decides.
-TEST_F(QuordexHelperFiles, AnyNonZeroNumberSetsAndZeroOrNoNumberClears) {
+// The number decides, not the text (the conversion is checked above); only the
+// immutable bit changes, the append-only bit set beside it stays; a symbolic
+// link is followed to its target. Each row starts from the opposite state, so
+// that doing nothing fails it.
+TEST_F(QuordexHelperFiles, SetsOrClearsOnlyTheImmutableBitAsTheNumberSays) {
   struct Case {
     const char* arg;
     bool set;
+    bool through_link;
   };
   const Case cases[] = {
-      {"2", true}, {"-1", true}, {"4294967296", true}, {"yes", false}, {"", false}, {"0", false},
+      {"1", true, false},    {"2", true, false}, {"-1", true, false}, {"4294967296", true, false}, {"0", false, false},
+      {"yes", false, false}, {"", false, false}, {"1", true, true},   {"0", false, true},
   };
   int row = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("argument \"") + c.arg + "\"");
-    // Each row starts from the opposite state, so that doing nothing fails it.
-    std::string f = file("row" + std::to_string(row++));
-    if (!c.set) {
-      ASSERT_TRUE(shell("chattr +i " + shellQuoted(f)));
+    SCOPED_TRACE(std::string("argument \"") + c.arg + (c.through_link ? "\" through a link" : "\""));
+    const std::string name = "row" + std::to_string(row++), f = file(name);
+    ASSERT_TRUE(shell(std::string(c.set ? "chattr +a " : "chattr +ai ") + shellQuoted(f)));
+    const std::string before = attrs(f);
+    std::string given = f;
+    if (c.through_link) {
+      given = path(name + ".link");
+      ASSERT_EQ(symlink(f.c_str(), given.c_str()), 0);
     }
-    RunResult r = runHelper({f, c.arg});
+    RunResult r = runHelper({given, c.arg});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(immutable(attrs(f)), c.set);
+    const std::string after = attrs(f);
+    EXPECT_EQ(immutable(after), c.set) << after;
+    EXPECT_EQ(withoutImmutable(after), withoutImmutable(before));
   }
 }
 
-TEST_F(QuordexHelperFiles, OwnerWithoutThePrivilegeCannotChangeTheBit) {
+// Without the privilege the bit neither sets nor clears. A caller that does not
+// own the file may not write its attribute word even unchanged: that row fails
+// only because the word is written back regardless.
+TEST_F(QuordexHelperFiles, CallerWithoutThePrivilegeChangesNothing) {
   if (!haveSetpriv()) {
     GTEST_SKIP() << "setpriv (util-linux) is not installed";
   }
-  struct Case {
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  const bool nobody_can_run =
+      shell("setpriv --reuid=65534 --regid=65534 --clear-groups test -r " + shellQuoted(path("probe")) + " -a -x " +
+            shellQuoted(testsupport::programPath("quordex_helper")));
+  const struct {
     const char* name;
+    const std::vector<std::string>& prefix;
     bool start_immutable;
     const char* arg;
+  } cases[] = {
+      {"owner sets", kWithoutPrivilege, false, "1"},
+      {"owner clears", kWithoutPrivilege, true, "0"},
+      {"another user leaves it clear", kAsNobody, false, "0"},
   };
-  const Case cases[] = {{"set", false, "1"}, {"clear", true, "0"}};
-  for (const Case& c : cases) {
+  int row = 0;
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string f = file(c.name);
-    ASSERT_TRUE(shell("chattr +a " + shellQuoted(f)));
-    if (c.start_immutable) {
-      ASSERT_TRUE(shell("chattr +i " + shellQuoted(f)));
-    }
+    if (&c.prefix == &kAsNobody && !nobody_can_run) continue;
+    std::string f = file("row" + std::to_string(row++));
+    ASSERT_TRUE(shell(std::string(c.start_immutable ? "chattr +ai " : "chattr +a ") + shellQuoted(f)));
     const std::string before = attrs(f);
-    RunResult r = runHelper({f, c.arg}, kWithoutPrivilege);
+    RunResult r = runHelper({f, c.arg}, c.prefix);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, errorLine(kSetFailed, EPERM));
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(attrs(f), before);
   }
-}
-
-// A caller that does not own the file may not write its attribute word even
-// unchanged: this fails only because the word is written back regardless.
-TEST_F(QuordexHelperFiles, WritesTheWordBackEvenWhenTheBitIsUnchanged) {
-  if (!haveSetpriv()) {
-    GTEST_SKIP() << "setpriv (util-linux) is not installed";
+  if (!nobody_can_run) {
+    GTEST_SKIP() << "user 65534 cannot read " << dir_ << "/probe or run the helper: its row did not run";
   }
-  std::string f = file("f");
-  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
-  if (!shell("setpriv --reuid=65534 --regid=65534 --clear-groups test -r " + shellQuoted(f) + " -a -x " +
-             shellQuoted(testsupport::programPath("quordex_helper")))) {
-    GTEST_SKIP() << "user 65534 cannot read " << f << " or run the helper";
-  }
-  const std::string before = attrs(f);
-  RunResult r = runHelper({f, "0"}, kAsNobody);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, errorLine(kSetFailed, EPERM));
-  EXPECT_EQ(attrs(f), before);
 }
 
 }  // namespace

@@ -14,12 +14,6 @@ constexpr size_t kSetInputMax = 8192;
 // Room for a reason why a value or line is refused.
 constexpr size_t kReasonSize = 128;
 
-// The names by field, the shared table's own, for vorn_set's prompts.
-inline constexpr const char* kSetNames[kConnectionLineCount] = {
-    kConnectionLines[kHostField].name, kConnectionLines[kUserField].name, kConnectionLines[kPasswordField].name,
-    kConnectionLines[kDbField].name,   kConnectionLines[kPortField].name,
-};
-
 // The values found, by entry of kConnectionLines.
 struct SetValues {
   const char* value[kConnectionLineCount];  // null when not given; into the input, or port

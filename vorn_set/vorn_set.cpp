@@ -119,8 +119,9 @@ ssize_t readAnswer(char* buf, size_t size) {
 void askFor(size_t i, bool accept_defaults, SetValues* values) {
   char* buf = held.answers[i];
   for (;;) {
-    std::fprintf(stderr, "%s [%s]: ", kSetNames[i], accept_defaults ? kConnectionLines[i].default_value : "leave out");
-    bool hidden = std::strcmp(kConnectionLines[i].key, "PASSWORD") == 0 && echoOff(STDIN_FILENO);
+    const ConnectionLine& field = kConnectionLines[i];
+    std::fprintf(stderr, "%s [%s]: ", field.name, accept_defaults ? field.default_value : "leave out");
+    bool hidden = i == kPasswordField && echoOff(STDIN_FILENO);
     ssize_t n = readAnswer(buf, sizeof held.answers[i]);
     if (hidden) {
       restoreEcho();
@@ -129,7 +130,7 @@ void askFor(size_t i, bool accept_defaults, SetValues* values) {
     if (n == -1 || n == 0) return;
     char reason[kReasonSize];
     if (n > 0 && takeSetValue(i, buf, values, reason)) return;
-    if (n < 0) formatText(reason, sizeof reason, "%s is too long", kSetNames[i]);
+    if (n < 0) formatText(reason, sizeof reason, "%s is too long", field.name);
     std::fprintf(stderr, "vorn_set: %s\n", reason);
   }
 }

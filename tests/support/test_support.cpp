@@ -1,7 +1,10 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -63,11 +66,40 @@ RunResult runQuordexHelper(RunOptions options) {
 
 RunResult runVornKeyfile(RunOptions options) { return runProgram(programPath("vorn_keyfile"), options); }
 
-RunResult makeKeyFile(const std::string& path, const std::string& hex, const std::vector<std::string>& prefix) {
+RunResult makeKeyFile(const std::string& path, const std::vector<std::string>& prefix) {
   RunOptions options;
-  options.args = {"--key=" + hex, path};
+  options.args = {std::string("--key=") + kTestKeyHex, path};
   options.prefix = prefix;
   return runVornKeyfile(options);
+}
+
+std::vector<std::string> entryNames(const std::string& folder) {
+  std::vector<std::string> all;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") all.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+std::map<std::string, std::string> folderSnapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (const std::string& name : entryNames(folder)) {
+    std::string at = folder + "/" + name, what;
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0) continue;
+    char link[256] = "";
+    if (S_ISLNK(st.st_mode) && readlink(at.c_str(), link, sizeof link - 1) < 0) link[0] = '\0';
+    if (S_ISREG(st.st_mode)) readFile(at, &what);
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%o ", static_cast<unsigned>(st.st_mode));
+    entries[name] = mode + what + link;
+  }
+  return entries;
 }
 
 bool installTestKey(const std::string& dir) {
@@ -81,6 +113,18 @@ std::mt19937 seededGenerator() {
   std::printf("random seed: %u (replay with VORN_TEST_SEED=%u)\n", seed, seed);
   ::testing::Test::RecordProperty("random_seed", std::to_string(seed));
   return std::mt19937(seed);
+}
+
+std::vector<int> sampledCombinations(int count, const std::vector<int>& always, int sampled) {
+  std::vector<int> rest;
+  for (int c = 0; c < count; c++) {
+    if (std::find(always.begin(), always.end(), c) == always.end()) rest.push_back(c);
+  }
+  std::mt19937 random = seededGenerator();
+  std::shuffle(rest.begin(), rest.end(), random);
+  std::vector<int> chosen = always;
+  chosen.insert(chosen.end(), rest.begin(), rest.begin() + std::min(sampled, static_cast<int>(rest.size())));
+  return chosen;
 }
 
 void InTempDir::SetUp() {

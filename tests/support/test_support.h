@@ -1,11 +1,13 @@
 // What every test area shares: the programs of this build tree and one runner
-// for each, a fixture that runs each test in a fresh folder, making a key file,
-// the test key and the other shared constants, and a random generator whose
-// seed can be replayed. A test area includes this header and its own module's.
+// for each, a fixture that runs each test in a fresh folder, a folder's
+// snapshot, making a key file, the test key and the other shared constants, and
+// a random generator whose seed can be replayed, with the sampling built on it.
+// A test area includes this header and its own module's.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -47,10 +49,15 @@ RunResult runVornSql(const std::string& dir, RunOptions options, std::string_vie
 RunResult runQuordexHelper(RunOptions options);
 RunResult runVornKeyfile(RunOptions options);
 
-// Writes a key file for the key hex at path with vorn_keyfile, run after the
+// Writes a key file for the test key at path with vorn_keyfile, run after the
 // commands of prefix; the tool's result tells how it went.
-RunResult makeKeyFile(const std::string& path, const std::string& hex = kTestKeyHex,
-                      const std::vector<std::string>& prefix = {});
+RunResult makeKeyFile(const std::string& path, const std::vector<std::string>& prefix = {});
+
+// The names in folder, sorted.
+std::vector<std::string> entryNames(const std::string& folder);
+// What folder holds: for each name, its type and mode in octal, then a file's
+// bytes or a link's target. Equal snapshots: nothing was added, removed or changed.
+std::map<std::string, std::string> folderSnapshot(const std::string& folder);
 
 // Copies the committed key file, whose key is kTestKeyHex, to dir/kTestKeyFile
 // with mode 0444.
@@ -59,6 +66,11 @@ bool installTestKey(const std::string& dir);
 // A generator seeded from VORN_TEST_SEED when it is set, else at random. The
 // seed is printed and recorded with the test, so that a failure can be replayed.
 std::mt19937 seededGenerator();
+
+// The combinations a test runs out of 0 .. count - 1: each of always, then
+// sampled others drawn with seededGenerator, none twice; a test that covers a
+// large space runs its uniform cases every time and a fresh part of the rest.
+std::vector<int> sampledCombinations(int count, const std::vector<int>& always, int sampled);
 
 // Runs each test in a new empty folder under the build tree, which is the
 // working folder meanwhile, and removes the folder afterwards.

@@ -6,11 +6,15 @@ and, by a label of the caller's, those that run the programs it names, so that a
 can tell that it sampled something useful. Every file in the folders it is given is
 read at each sample too: no file there may hold a secret at any time.
 
-As a module: Sampler(secrets, label, folders).start() ... .stop() gives the report.
+As a module: Sampler(secrets, label, folders, pause).start() ... .stop() gives the report.
 As a script (on a test host): the secrets on standard input, one a line, then an empty
 line; the names of the programs to count as arguments (matched by the last part of the
-first two words of a command line); samples until its standard input ends, then prints
-the report as JSON.
+first two words of a command line), after "--pause SECONDS" if given; samples until its
+standard input ends, then prints the report as JSON.
+
+Without a pause it reads as fast as it can, a whole processor's worth. Where the programs
+it watches are emulated they live for tens of milliseconds or more, and a pause of a few
+between passes leaves that processor to them.
 """
 import json
 import os
@@ -30,10 +34,10 @@ def read_file(path):
 class Sampler:
     """SECRETS: byte strings to look for. LABEL(words): the label under which a command
     line (its first two words) counts as a run of a program, or None. FOLDERS: those
-    whose files are read."""
+    whose files are read. PAUSE: seconds to wait between passes."""
 
-    def __init__(self, secrets, label, folders=()):
-        self.secrets, self.label, self.folders = [s for s in secrets if s], label, folders
+    def __init__(self, secrets, label, folders=(), pause=0):
+        self.secrets, self.label, self.folders, self.pause = [s for s in secrets if s], label, folders, pause
         self.report = dict(samples=0, processes=0, command_lines=0, programs={}, sightings={})
         self._seen, self._stop = {}, threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -56,6 +60,8 @@ class Sampler:
             for top, _, names in (w for f in self.folders for w in os.walk(f)):
                 for path in (os.path.join(top, n) for n in names):
                     self._look_file(path)
+            if self.pause:
+                self._stop.wait(self.pause)
 
     def _look_file(self, path):
         try:
@@ -110,7 +116,9 @@ def main():
         if not line:
             break
         secrets.append(line.rstrip(b'\n'))
-    sampler = Sampler(secrets, by_last_part(sys.argv[1:])).start()
+    args = sys.argv[1:]
+    pause = float(args[1]) if args[:1] == ['--pause'] else 0
+    sampler = Sampler(secrets, by_last_part(args[2:] if pause else args), pause=pause).start()
     print('sampling', flush=True)
     sys.stdin.buffer.read()
     print(json.dumps(sampler.stop()), flush=True)

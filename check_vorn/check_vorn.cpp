@@ -49,8 +49,8 @@ const char* firstLine(char* captured) {
 void prepareWatchdog(const Settings& s, Report* r, const char* what) {
   FILE* m = watchdogMessage();
   if (m == nullptr) return;
-  size_t at = addResult(r, s.timeout_state, "%s: %s within the timeout of %u s; given up", s.file, what,
-                        s.login.timeout);
+  size_t at =
+      addResult(r, s.timeout_state, "%s: %s within the timeout of %u s; given up", s.file, what, s.login.timeout);
   writeReport(m, *r);
   r->count = at;
   watchdogSetMessage(m);
@@ -106,13 +106,16 @@ bool checkFile(const Settings& s, Report* r, FileBytes* b) {
   }
   bool regular = S_ISREG(st.st_mode), small = st.st_size <= static_cast<off_t>(kConfigFileMax);
   addResult(r, regular && small ? kStateOk : kStateCritical, "%s: %s", s.file,
-            !regular ? "not a regular file" : small ? "a regular file" : "larger than 4096 bytes");
+            !regular ? "not a regular file"
+            : small  ? "a regular file"
+                     : "larger than 4096 bytes");
   if (regular && small) checkProtection(fd, st, s, r);
   char message[kResultTextMax];
   FILE* m = fmemopen(message, sizeof message, "w");
   bool read = regular && small && m != nullptr && readConfigBytes(fd, s.file, b->raw, &b->n, m) == 0;
   if (m != nullptr) std::fclose(m);
-  if (regular && small && !read) addResult(r, kStateCritical, "%s", m != nullptr ? firstLine(message) : "out of memory");
+  if (regular && small && !read)
+    addResult(r, kStateCritical, "%s", m != nullptr ? firstLine(message) : "out of memory");
   close(fd);
   return read;
 }
@@ -179,21 +182,26 @@ void reportLogin(const Settings& s, const Login& l, const Outcome& o, Report* r)
   char target[4 * kLineSize + 4096];
   targetText(l, target, sizeof target);
   if (!o.connected && refusedPlugin(o)) {
-    addResult(r, kStateCritical, "%s: refused to log in to %s: the server asks for an authentication plugin %s;"
-              " the password was not sent", s.file, target, s.login.allow_cleartext ? "that check_vorn does not use" :
-              "other than mysql_native_password and client_ed25519 (see --allow-cleartext)");
+    addResult(r, kStateCritical,
+              "%s: refused to log in to %s: the server asks for an authentication plugin %s;"
+              " the password was not sent",
+              s.file, target,
+              s.login.allow_cleartext ? "that check_vorn does not use"
+                                      : "other than mysql_native_password and client_ed25519 (see --allow-cleartext)");
   } else if (!o.connected) {
     addResult(r, kStateCritical, "%s: cannot connect to %s: error %u: %s", s.file, target, o.error, o.text);
   } else {
     r->timed = true;
     r->seconds = o.seconds;
-    int state = rangeAlerts(s.critical, o.seconds) ? kStateCritical
+    int state = rangeAlerts(s.critical, o.seconds)  ? kStateCritical
                 : rangeAlerts(s.warning, o.seconds) ? kStateWarning
                                                     : kStateOk;
     const Range& crossed = state == kStateCritical ? s.critical : s.warning;
     r->summary = static_cast<int>(addResult(r, state, "connected to %s, database %s, server %s, in %.3f s%s%s%s",
                                             target, l.dbname->text, o.text, o.seconds,
-                                            state == kStateOk ? "" : state == kStateCritical ? " (-c " : " (-w ",
+                                            state == kStateOk         ? ""
+                                            : state == kStateCritical ? " (-c "
+                                                                      : " (-w ",
                                             state == kStateOk ? "" : crossed.text, state == kStateOk ? "" : ")"));
   }
 }

@@ -123,18 +123,37 @@ bool parseIgnore(const char* arg, Settings* s) {
 // Takes option c with its argument; null when it is taken, else why not.
 const char* takeOption(int c, char* arg, Settings* s) {
   switch (c) {
-    case 'f': s->file = arg; return arg[0] == '\0' ? "--file needs a path" : nullptr;
-    case 'k': s->key_file = arg; return arg[0] == '\0' ? "--key-file needs a path" : nullptr;
-    case 'S': s->login.socket = arg; return arg[0] == '\0' ? "--socket needs a path" : nullptr;
-    case 'a': s->login.allow_cleartext = true; return nullptr;
-    case 'v': s->verbose++; return nullptr;
-    case 'w': return parseRange(arg, &s->warning) ? nullptr : "--warning needs a range such as 1, 1:, ~:1, 1:2 or @1:2";
-    case 'c': return parseRange(arg, &s->critical) ? nullptr : "--critical needs a range such as 1, 1:, ~:1, 1:2 or @1:2";
-    case 't': return parseTimeout(arg, s) ? nullptr : "--timeout needs SECONDS from 1 to 86400, then optionally :ok, :warning, :critical or :unknown";
-    case 'm': return parseMode(arg, s) ? nullptr : "--mode needs an octal mode such as 0444";
-    case 'o': return parseOwner(arg, s) ? nullptr : "--owner needs a user name or a uid of this system";
-    case 'i': return parseIgnore(arg, s) ? nullptr : "--ignore takes lock, mode and owner, separated by commas";
-    default: return "unexpected option";
+    case 'f':
+      s->file = arg;
+      return arg[0] == '\0' ? "--file needs a path" : nullptr;
+    case 'k':
+      s->key_file = arg;
+      return arg[0] == '\0' ? "--key-file needs a path" : nullptr;
+    case 'S':
+      s->login.socket = arg;
+      return arg[0] == '\0' ? "--socket needs a path" : nullptr;
+    case 'a':
+      s->login.allow_cleartext = true;
+      return nullptr;
+    case 'v':
+      s->verbose++;
+      return nullptr;
+    case 'w':
+      return parseRange(arg, &s->warning) ? nullptr : "--warning needs a range such as 1, 1:, ~:1, 1:2 or @1:2";
+    case 'c':
+      return parseRange(arg, &s->critical) ? nullptr : "--critical needs a range such as 1, 1:, ~:1, 1:2 or @1:2";
+    case 't':
+      return parseTimeout(arg, s)
+                 ? nullptr
+                 : "--timeout needs SECONDS from 1 to 86400, then optionally :ok, :warning, :critical or :unknown";
+    case 'm':
+      return parseMode(arg, s) ? nullptr : "--mode needs an octal mode such as 0444";
+    case 'o':
+      return parseOwner(arg, s) ? nullptr : "--owner needs a user name or a uid of this system";
+    case 'i':
+      return parseIgnore(arg, s) ? nullptr : "--ignore takes lock, mode and owner, separated by commas";
+    default:
+      return "unexpected option";
   }
 }
 
@@ -146,7 +165,8 @@ int parsePluginOptions(int argc, char** argv, Settings* s) {
     int c = vornopt::_getopt_long(argc, argv, ":f:w:c:t:k:S:m:o:i:vVh", kLongOptions, nullptr);
     if (c == -1) break;
     if (c == 'h') return std::printf("%s%s", kUsage, kHelp) < 0 || std::fflush(stdout) != 0 ? kStateUnknown : 0;
-    if (c == 'V') return std::printf("check_vorn (vorn %s)\n", VORN_VERSION) < 0 || std::fflush(stdout) != 0 ? kStateUnknown : 0;
+    if (c == 'V')
+      return std::printf("check_vorn (vorn %s)\n", VORN_VERSION) < 0 || std::fflush(stdout) != 0 ? kStateUnknown : 0;
     if (c == ':') return refuse("an option needs a value: ", argv[vornopt::optind - 1]);
     if (c == '?') return refuse("unknown or ambiguous option: ", argv[vornopt::optind - 1]);
     const char* why = takeOption(c, vornopt::optarg, s);

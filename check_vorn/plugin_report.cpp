@@ -114,8 +114,9 @@ void writeReport(FILE* out, const Report& r) {
   std::fprintf(out, "VORN %s - ", stateName(state));
   size_t left = kFirstLineText;
   for (size_t i = 0; i < r.count && left > 0; i++) {
-    bool speaks = state == kStateOk ? static_cast<int>(i) == (r.summary >= 0 ? r.summary : static_cast<int>(r.count) - 1)
-                                    : r.results[i].state == state;
+    bool speaks = state == kStateOk
+                      ? static_cast<int>(i) == (r.summary >= 0 ? r.summary : static_cast<int>(r.count) - 1)
+                      : r.results[i].state == state;
     if (!speaks) continue;
     if (left < kFirstLineText) std::fputs("; ", out);
     putText(out, r.results[i].text, left);

@@ -96,11 +96,15 @@ bool parseOwner(const char* arg, Settings* s) {
     errno = 0;
     unsigned long uid = std::strtoul(arg, nullptr, 10);
     s->owner = static_cast<uid_t>(uid);
-    return errno == 0 && uid == s->owner && s->owner != static_cast<uid_t>(-1);
+    // (uid_t)-1 is no user: chown takes it for "unchanged".
+    return errno == 0 && uid < static_cast<unsigned long>(static_cast<uid_t>(-1));
   }
-  const struct passwd* pw = arg[0] != '\0' ? getpwnam(arg) : nullptr;
-  if (pw != nullptr) s->owner = pw->pw_uid;
-  return pw != nullptr;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buf[4096];
+  if (arg[0] == '\0' || getpwnam_r(arg, &entry, buf, sizeof buf, &found) != 0 || found == nullptr) return false;
+  s->owner = found->pw_uid;
+  return true;
 }
 
 bool parseIgnore(const char* arg, Settings* s) {

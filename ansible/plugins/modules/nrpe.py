@@ -18,12 +18,12 @@ description:
     CRITICAL or UNKNOWN; see C(check_vorn(1)) on the host.
   - Nothing is written when the file already holds that line (no change is reported). The file is
     replaced atomically, mode 0644, so that the NRPE daemon, which runs as C(nagios), can read it.
-    The daemon reads it when it starts: notify a handler that restarts C(nagios-nrpe-server).
-  - The line holds no secret: the plugin reads the password from the configuration file itself.
+    The daemon reads it when it starts, so notify a handler that restarts C(nagios-nrpe-server).
+  - The line holds no secret; the plugin reads the password from the configuration file itself.
     Every value is quoted for the shell through which NRPE runs the command.
   - The plugin must be able to read I(path). A file in a folder that only root can enter needs
-    I(sudo=true) and, in C(/etc/sudoers.d/), the line
-    C(nagios ALL=(root\) NOPASSWD: /usr/lib/nagios/plugins/check_vorn).
+    I(sudo=true) and the sudoers rule that lets the user C(nagios) run the plugin, and nothing
+    else, as root without a password, as C(check_vorn(1)) shows.
   - Icinga 2's agent needs no such file. Install C(vorn-admin-dbcheck) on the host; on the
     master, define C(object CheckCommand "vorn") with C(command = [ PluginDir + "/check_vorn" ])
     (C([ "/usr/bin/sudo", "-n", PluginDir + "/check_vorn" ]) with sudo) and its arguments, and a

@@ -63,7 +63,7 @@ void checkProtection(int fd, const struct stat& st, const Settings& s, Report* r
     addResult(r, mode == static_cast<unsigned>(s.mode) ? kStateOk : kStateWarning, "%s: mode %04o%s%04o (--mode)",
               s.file, mode, mode == static_cast<unsigned>(s.mode) ? ", as " : ", not ", static_cast<unsigned>(s.mode));
   } else if (!s.ignore_mode) {
-    bool read_only = (mode & ~0444u) == 0 && (mode & 0400u) != 0;
+    bool read_only = (mode & ~0444U) == 0 && (mode & 0400U) != 0;
     addResult(r, read_only ? kStateOk : kStateWarning, "%s: mode %04o%s", s.file, mode,
               read_only ? "" : ", not read-only as vorn_sql writes it (0444 or less)");
   }
@@ -104,7 +104,8 @@ bool checkFile(const Settings& s, Report* r, FileBytes* b) {
     if (fd >= 0) close(fd);
     return false;
   }
-  bool regular = S_ISREG(st.st_mode), small = st.st_size <= static_cast<off_t>(kConfigFileMax);
+  bool regular = S_ISREG(st.st_mode);
+  bool small = st.st_size <= static_cast<off_t>(kConfigFileMax);
   addResult(r, regular && small ? kStateOk : kStateCritical, "%s: %s", s.file,
             !regular ? "not a regular file"
             : small  ? "a regular file"

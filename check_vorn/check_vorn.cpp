@@ -9,13 +9,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "chores.h"
@@ -37,7 +35,7 @@ struct FileBytes {
   size_t n;
 };
 
-// Formats a stream's captured text (a reader's or the checker's message) as
+// A stream's captured text (a reader's or the checker's message) cut to
 // one line: its first line, without the newline.
 const char* firstLine(char* captured) {
   captured[std::strcspn(captured, "\n")] = '\0';

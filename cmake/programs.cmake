@@ -18,7 +18,9 @@ endfunction()
 #   FOLDER       holds NAME's sources, its CMakeLists.txt (which makes the
 #                executable NAME with the libraries it uses), the man page
 #                NAME.SECTION and the bash completion NAME.bash
-#   INSTALL_DIR  bin or sbin
+#   INSTALL_DIR  bin, sbin, or lib/nagios/plugins for a monitoring plugin (the
+#                folder where Debian's monitoring engines look for plugins:
+#                $USER1$ of Nagios, PluginDir of Icinga 2, NRPE's commands)
 #   PACKAGE      the install component: admin (vorn-admin) or dbcheck
 #   KEY          none: no key file; fixed: the fixed key path; twin: the fixed
 #                key path, and a test build NAME_testkey that reads the key file
@@ -41,8 +43,10 @@ function(vorn_declare_program name folder install_dir section package key libc_o
       message(FATAL_ERROR "${folder}/${file} is missing: every program has a man page and a completion")
     endif()
   endforeach()
-  if(NOT key MATCHES "^(none|fixed|twin)$" OR NOT libc_only MATCHES "^(yes|no)$")
-    message(FATAL_ERROR "vorn_declare_program(${name}): KEY is none, fixed or twin; LIBC_ONLY yes or no")
+  if(NOT key MATCHES "^(none|fixed|twin)$" OR NOT libc_only MATCHES "^(yes|no)$" OR
+     NOT install_dir MATCHES "^(bin|sbin|lib/nagios/plugins)$")
+    message(FATAL_ERROR "vorn_declare_program(${name}): INSTALL_DIR is bin, sbin or lib/nagios/plugins; "
+                        "KEY none, fixed or twin; LIBC_ONLY yes or no")
   endif()
 
   if(VORN_BUILD_TESTS AND key STREQUAL "twin")

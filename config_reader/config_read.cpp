@@ -16,14 +16,14 @@ namespace {
 
 constexpr char kPlainStart[] = "\" AUTH_KEY\n";
 
-// Prints the message format with one or two texts and returns kReadFailed.
-int failed(const char* format, const char* a, const char* b = nullptr) {
+// Prints the message format with one or two texts on out and returns kReadFailed.
+int failed(FILE* out, const char* format, const char* a, const char* b = nullptr) {
   if (b == nullptr) {
-    std::fprintf(stderr, format, a);
+    std::fprintf(out, format, a);
   } else {
     // cppcheck follows the one-text calls' formats into this branch too.
     // cppcheck-suppress wrongPrintfScanfArgNum
-    std::fprintf(stderr, format, a, b);
+    std::fprintf(out, format, a, b);
   }
   return kReadFailed;
 }
@@ -41,57 +41,41 @@ ssize_t readAll(int fd, char* buf, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// Reads fd to its end, at most kConfigFileMax bytes, into raw (at least
-// kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n, or
-// kReadFailed after saying why, the text named as name.
-int readRawFrom(int fd, const char* name, char* raw, size_t* n) {
-  // One byte more than allowed is read, so that a file that grew since its
-  // status query, or a longer stream, is still found too large.
-  ssize_t got = readAll(fd, raw, kConfigFileMax + 1);
-  if (got > static_cast<ssize_t>(kConfigFileMax)) {
-    wipe(raw, kConfigFileMax + 2);
-    return failed("Cannot read \"%s\": larger than 4096 bytes\n", name);
-  }
-  if (got < 0) return failed("Cannot read \"%s\": %s\n", name, std::strerror(errno));
-  *n = static_cast<size_t>(got);
-  raw[*n] = '\0';
-  return 0;
-}
-
-// Reads the regular file at path as readRawFrom does.
+// Reads the regular file at path as readConfigBytes does.
 int readRaw(const char* path, const char* name, char* raw, size_t* n) {
   // Non-blocking, so that opening a FIFO returns at once; the type test then
   // refuses it. A regular file reads the same either way.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return failed("Cannot open \"%s\": %s\n", name, std::strerror(errno));
+  if (fd < 0) return failed(stderr, "Cannot open \"%s\": %s\n", name, std::strerror(errno));
   struct stat st;
   if (fstat(fd, &st) != 0) {
     int error = errno;
     close(fd);
-    return failed("Cannot read \"%s\": %s\n", name, std::strerror(error));
+    return failed(stderr, "Cannot read \"%s\": %s\n", name, std::strerror(error));
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
-    return failed("Cannot read \"%s\": not a regular file\n", name);
+    return failed(stderr, "Cannot read \"%s\": not a regular file\n", name);
   }
   int status = st.st_size > static_cast<off_t>(kConfigFileMax)
-                   ? failed("Cannot read \"%s\": larger than 4096 bytes\n", name)
-                   : readRawFrom(fd, name, raw, n);
+                   ? failed(stderr, "Cannot read \"%s\": larger than 4096 bytes\n", name)
+                   : readConfigBytes(fd, name, raw, n, stderr);
   close(fd);
   return status;
 }
 
 // Decrypts the n bytes of raw under the key from key_file into text; messages
-// name the file as name and the key file in form.
+// on out name the file as name and the key file in form.
 int decryptRaw(const char* name, const char* key_file, DisplayForm form, const char* raw, size_t n, char* text,
-               size_t* len) {
+               size_t* len, FILE* out) {
   // The encrypted form is a text: a zero byte in it is damage, not an end.
   size_t plain_len = 0;
   char* plain = std::memchr(raw, '\0', n) != nullptr ? nullptr : vorn_decrypts_from(raw, key_file, &plain_len);
   if (plain == vorn_empty_text)
-    return failed("Cannot load the encryption key from \"%s\" to read \"%s\"\n", shownName(key_file, form).text, name);
+    return failed(out, "Cannot load the encryption key from \"%s\" to read \"%s\"\n", shownName(key_file, form).text,
+                  name);
   if (plain == nullptr) {
-    std::fprintf(stderr, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", name,
+    std::fprintf(out, "\"%s\" is neither a plain configuration nor encrypted under the key from \"%s\"\n", name,
                  shownName(key_file, form).text);
     return kReadFailed;
   }
@@ -103,27 +87,43 @@ int decryptRaw(const char* name, const char* key_file, DisplayForm form, const c
   return 0;
 }
 
-// The text of the n bytes read: as they are when plain, else decrypted; name is
-// the file's name as messages show it.
-int textOf(const char* name, const char* key_path, DisplayForm form, const char* raw, size_t n, char* text,
-           size_t* len) {
-  if (n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0) {
+}  // namespace
+
+int readConfigBytes(int fd, const char* name, char* raw, size_t* n, FILE* messages) {
+  // One byte more than allowed is read, so that a file that grew since its
+  // status query, or a longer stream, is still found too large.
+  ssize_t got = readAll(fd, raw, kConfigFileMax + 1);
+  if (got > static_cast<ssize_t>(kConfigFileMax)) {
+    wipe(raw, kConfigFileMax + 2);
+    return failed(messages, "Cannot read \"%s\": larger than 4096 bytes\n", name);
+  }
+  if (got < 0) return failed(messages, "Cannot read \"%s\": %s\n", name, std::strerror(errno));
+  *n = static_cast<size_t>(got);
+  raw[*n] = '\0';
+  return 0;
+}
+
+bool isPlainConfig(const char* raw, size_t n) {
+  return n >= sizeof kPlainStart - 1 && std::memcmp(raw, kPlainStart, sizeof kPlainStart - 1) == 0;
+}
+
+int configTextOf(const char* name, const char* key_path, DisplayForm form, const char* raw, size_t n, char* text,
+                 size_t* len, FILE* messages) {
+  if (isPlainConfig(raw, n)) {
     std::memcpy(text, raw, n + 1);
     *len = n;
     return 0;
   }
-  if (n == 0) return failed("\"%s\" is empty\n", name);
-  return decryptRaw(name, key_path != nullptr ? key_path : vorn_key_path, form, raw, n, text, len);
+  if (n == 0) return failed(messages, "\"%s\" is empty\n", name);
+  return decryptRaw(name, key_path != nullptr ? key_path : vorn_key_path, form, raw, n, text, len, messages);
 }
-
-}  // namespace
 
 int readConfigFile(const char* path, const char* key_path, DisplayForm form, char* text, size_t* len) {
   const ShownName name = shownName(path, form);
   char raw[kConfigFileMax + 2];
   size_t n = 0;
   int status = readRaw(path, name.text, raw, &n);
-  if (status == 0) status = textOf(name.text, key_path, form, raw, n, text, len);
+  if (status == 0) status = configTextOf(name.text, key_path, form, raw, n, text, len, stderr);
   wipe(raw, sizeof raw);
   return status;
 }
@@ -132,8 +132,8 @@ int readConfigStream(int fd, const char* name, const char* key_path, DisplayForm
   const ShownName shown = shownName(name, form);
   char raw[kConfigFileMax + 2];
   size_t n = 0;
-  int status = readRawFrom(fd, shown.text, raw, &n);
-  if (status == 0) status = textOf(shown.text, key_path, form, raw, n, text, len);
+  int status = readConfigBytes(fd, shown.text, raw, &n, stderr);
+  if (status == 0) status = configTextOf(shown.text, key_path, form, raw, n, text, len, stderr);
   wipe(raw, sizeof raw);
   return status;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "display.h"
 
@@ -29,3 +30,22 @@ int readConfigFile(const char* path, const char* key_path, DisplayForm form, cha
 // standard input: fd is read to its end whatever it is (a pipe, a terminal), at
 // most kConfigFileMax bytes, and name stands for the file in messages.
 int readConfigStream(int fd, const char* name, const char* key_path, DisplayForm form, char* text, size_t* len);
+
+// The steps of the two calls above, for a caller that reports each itself
+// with their messages on a stream of its own (check_vorn).
+//
+// Reads fd to its end, at most kConfigFileMax bytes, into raw (at least
+// kConfigFileMax + 2 bytes), NUL-terminated. Returns 0 and the count in *n, or
+// kReadFailed after writing why on messages, the text named as name (shown).
+int readConfigBytes(int fd, const char* name, char* raw, size_t* n, FILE* messages);
+
+// Whether the n bytes at raw are in the plain form (they start with the
+// AUTH_KEY line) rather than encrypted.
+bool isPlainConfig(const char* raw, size_t n);
+
+// The configuration text of the n bytes read into raw (NUL-terminated after
+// them), as the calls above give it: the bytes themselves when plain, else
+// decrypted under the key file key_path (null: the fixed one), the key file
+// shown in form. Returns 0, or kReadFailed after writing why on messages.
+int configTextOf(const char* name, const char* key_path, DisplayForm form, const char* raw, size_t n, char* text,
+                 size_t* len, FILE* messages);

@@ -49,13 +49,17 @@ unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
 unset(CPACK_DEBIAN_PACKAGE_DESCRIPTION)
 if(dbcheck IN_LIST CPACK_COMPONENTS_ALL)
   set(CPACK_DEBIAN_DBCHECK_PACKAGE_NAME vorn-admin-dbcheck)
-  set(CPACK_DEBIAN_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file
+  set(CPACK_DEBIAN_DBCHECK_DESCRIPTION [=[check the MariaDB connection of a vorn configuration file, also for monitoring
 vorn_dbcheck reads a configuration file written by vorn_sql (plain, or
 encrypted under the key in /usr/quordex/tirun/.vorn_yelto), checks it as
 vorn_show does, then connects to the MariaDB server it names with the user,
 password and database it holds. It prints one line with the server's version
 on success, or one line with the client library's error, and changes nothing.
-It is packaged apart from vorn-admin because it needs the MariaDB client
+check_vorn, in /usr/lib/nagios/plugins, makes the same check as a monitoring
+plugin for Nagios, Icinga, Naemon, Checkmk or Zabbix, with the file's mode,
+owner, lock and key file, the connection time as performance data and
+thresholds on it.
+They are packaged apart from vorn-admin because they need the MariaDB client
 library.]=])
 endif()
 set(CPACK_STRIP_FILES ON)

@@ -92,6 +92,15 @@ messages)
   printf '%088d' 0 >badkey
   chmod 0444 badkey
   touch existing
+  # A listener that plays a server (support/fake_mariadb.py) for one run, and
+  # the file "fake" that leads to it.
+  fake() {
+    rm -f port
+    /usr/bin/python3 "$support/fake_mariadb.py" "$@" >port &
+    fakes+=($!)
+    for _ in $(seq 200); do [ -s port ] && break; sleep 0.05; done
+    config $'" HOSTNAME 127.0.0.1\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO '"$(head -n 1 port)"$'\n' fake
+  }
   case $name in
   vorn_sql)
     long=$(printf 'h%.0s' $(seq 68))
@@ -241,21 +250,54 @@ messages)
     expect 2 'Cannot open "{file}": {error}' P missing
     expect 1 '{file}: no {KEY} line; cannot connect without it' P fixedonly
     expect 1 '{file}: PORTNO {port} is not a TCP port (at most 65535); no connection tried' P bigport
-    # A listener that plays a server (support/fake_mariadb.py) for one run, and
-    # the file "fake" that leads to it.
-    fake() {
-      rm -f port
-      /usr/bin/python3 "$support/fake_mariadb.py" "$@" >port &
-      fakes+=($!)
-      for _ in $(seq 200); do [ -s port ] && break; sleep 0.05; done
-      config $'" HOSTNAME 127.0.0.1\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO '"$(head -n 1 port)"$'\n' fake
-    }
     fake record mysql_native_password mysql_clear_password
     expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin other than mysql_native_password and client_ed25519, which keep the password from it; the password was not sent (see --allow-cleartext)' P fake
     fake record mysql_native_password other_plugin
     expect 1 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin that vorn_dbcheck does not use; the password was not sent' P --allow-cleartext fake
     fake record --trickle
     expect 1 '{file}: cannot connect to {host} port {port} as {user}: not done within the timeout of {seconds} s; given up' P -t 2 fake
+    ;;
+  check_vorn)
+    # The plugin reports on standard output; nothing listens on the port of "closed".
+    P() { "$program" "$@" >&2; }
+    free=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    config $'" HOSTNAME 127.0.0.1\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO '"$free"$'\n' closed
+    config $'" HOSTNAME h\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO 70000\n' bigport
+    config $'" PORTNO 80\n' broken
+    for o in '-f ok extra|unexpected argument: {word}' '--bogus|unknown or ambiguous option: {option}' \
+      '-f|an option needs a value: {option}' '-w 2:1|--warning needs a range such as 1, 1:, ~:1, 1:2 or @1:2' \
+      '-c @|--critical needs a range such as 1, 1:, ~:1, 1:2 or @1:2' '-m 0889|--mode needs an octal mode such as 0444' \
+      '-t 5:never|--timeout needs SECONDS from 1 to 86400, then optionally :ok, :warning, :critical or :unknown' \
+      '-o no-such-user.x|--owner needs a user name or a uid of this system' '-f ok -f |--file needs a path' \
+      '-i lock,key|--ignore takes lock, mode and owner, separated by commas' '-i lock|-f FILE is required'; do
+      read -ra args <<<"${o%%|*}"
+      [ "${o%%|*}" = '-f ok -f ' ] && args+=('')
+      expect 3 "VORN UNKNOWN - check_vorn: ${o#*|}" P "${args[@]}"
+    done
+    expect 2 '{file}: cannot open: {error}' P -f missing
+    expect 2 '{file}: not a regular file' P -f fifo
+    expect 2 '{file}: larger than 4096 bytes' P -f big
+    expect 2 '"{file}" is empty' P -f empty
+    expect 2 '{file}: encrypted; no key can be loaded from the key file {keyfile}' P -k missing -f enc
+    expect 2 '"{file}" is neither a plain configuration nor encrypted under the key from "{keyfile}"' P -k badkey -f enc
+    expect 2 '{file}: not as vorn_sql writes it (faults: {count}); the first: {file}:{line}: {message}' P -f broken
+    expect 2 '{file}: no {KEY} line; the product cannot connect without it' P -f fixedonly
+    expect 2 '{file}: PORTNO {port} is not a TCP port (at most 65535); no connection tried' P -f bigport
+    expect 2 '{file}: cannot connect to {host} port {port} as {user}: error {number}: {text}' P -f closed
+    expect 2 '{file}: mode {mode}, not read-only as vorn_sql writes it (0444 or less)' P -f closed
+    expect 2 '{file}: mode {mode}, not {mode} (--mode)' P -m 0400 -f closed
+    expect 2 '{file}: owned by uid {uid}, not {user} (uid {uid})' P -o 4242 -f closed
+    if lsattr closed >/dev/null 2>&1; then
+      expect 2 '{file}: not locked (no immutable attribute; quordex_helper locks it)' P -f closed
+    else
+      expect 2 '{file}: cannot tell whether it is locked: {error}' P -f closed
+    fi
+    N() { setpriv --reuid=65534 --regid=65534 --clear-groups "$program" "$@" >&2; }
+    [ "$(id -u)" = 0 ] && expect 3 '(check_vorn runs without the right to read it; see sudo in check_vorn(1))' N -f ok
+    fake record mysql_native_password mysql_clear_password
+    expect 2 '{file}: refused to log in to {host} port {port} as {user}: the server asks for an authentication plugin other than mysql_native_password and client_ed25519 (see --allow-cleartext); the password was not sent' P -f fake
+    fake record --trickle
+    expect 2 '{file}: cannot connect to {host} port {port} as {user}: not done within the timeout of {seconds} s; given up' P -t 2 -f fake
     ;;
   *)
     echo "FAIL: no table of messages for $name in $0" >&2

@@ -89,6 +89,22 @@ vorn_dbcheck)
     "--key-file=$dir/o|$dir/other"
     "-t 3 $dir/|$files"
   ) ;;
+check_vorn)
+  cases=(
+    "-|-f -w -c -t -k -S -m -o -i -v -V -h --file --warning --critical --timeout --key-file --socket --allow-cleartext --mode --owner --ignore --verbose --version --help"
+    "--k|--key-file"
+    "-f $dir/c|$dir/conf.a $dir/conf.d"
+    "--fi = $dir/o|$dir/other"
+    "-k $dir/o|$dir/other"
+    "-w |"
+    "-t |"
+    "-t 10 : |ok warning critical unknown"
+    "-t 10 : u|unknown"
+    "-t 10:c|10:critical"
+    "-i |lock mode owner"
+    "-i lock,m|lock,mode"
+    "-o roo|root"
+  ) ;;
 *)
   echo "no completion table for $prog in $0" >&2
   exit 1 ;;

@@ -71,6 +71,12 @@ hostname=i' "$2" -s setconf
     check 1 "" "$2" missing 1
     check 1 "" "$2" f
     ;;
+  check_vorn)
+    port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    printf '" AUTH_KEY\n" HOSTNAME 127.0.0.1\n" USERNAME u\n" PASSWORD p\n" DBNAME d\n" PORTNO %s\n' "$port" >plugin.conf
+    check 2 "" "$2" -f plugin.conf -w 1 -c @0:2 -v
+    check 3 "" "$2" -f plugin.conf -t 0
+    ;;
   *)
     check 0 "" "$2" --help
     ;;

@@ -6,27 +6,22 @@
 // password appears in no message. It logs in only with authentication plugins
 // that keep the password from the server, unless told otherwise, and a watchdog
 // ends the whole check when it outlasts the timeout.
-#include <errmsg.h>
 #include <errno.h>
-#include <mysql.h>
-#include <signal.h>
-#include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "chores.h"
-#include "display.h"
 #include "secrets.h"
 #include "config_check.h"
 #include "config_read.h"
 #include "config_text.h"
 #include "tool_options.h"
+#include "db_login.h"
+#include "watchdog.h"
 
 namespace {
 
@@ -56,32 +51,11 @@ const vornopt::option kLongOptions[] = {
 };
 // clang-format on
 
-// The library keeps its timeouts in milliseconds in an int: a day keeps far
-// below that limit and above any wait an administrator means.
-constexpr long kMaxTimeoutSeconds = 86400;
 constexpr unsigned kDefaultTimeoutSeconds = 10;
-constexpr long kMaxTcpPort = 65535;
-
-// The authentication plugins the client may use. Challenge-response
-// (mysql_native_password) and a signature (client_ed25519) prove the password
-// without giving it away: a host that only plays the server gets an answer to
-// its own challenge, never the password. The first answer is always a native
-// one, so the plugin that a greeting names is used only when the server asks
-// for it again, and then only if it is allowed.
-constexpr char kFirstPlugin[] = "mysql_native_password";
-constexpr char kSafePlugins[] = "mysql_native_password,client_ed25519";
-// With --allow-cleartext, also those that give the password to whoever is at the
-// other end: in clear (mysql_clear_password, dialog: PAM and LDAP logins), or
-// encrypted under a public key that the other end supplies, or in clear inside
-// TLS that it terminates (sha256_password, caching_sha2_password).
-constexpr char kAllPlugins[] =
-    "mysql_native_password,client_ed25519,mysql_clear_password,dialog,sha256_password,caching_sha2_password";
 
 struct Settings {
   const char* key_file = nullptr;
-  const char* socket = nullptr;
-  unsigned timeout = kDefaultTimeoutSeconds;
-  bool allow_cleartext = false;
+  LoginSettings login = {.socket = nullptr, .timeout = kDefaultTimeoutSeconds, .allow_cleartext = false};
   const char* file = nullptr;
 };
 
@@ -91,18 +65,18 @@ bool takeOption(int c, const char* arg, void* context) {
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(arg, &end, 10);
-    if (end == arg || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeoutSeconds) {
-      std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n", kMaxTimeoutSeconds);
+    if (end == arg || *end != '\0' || errno != 0 || value < 1 || value > kMaxLoginTimeout) {
+      std::fprintf(stderr, "vorn_dbcheck: --timeout needs a number of seconds from 1 to %ld\n", kMaxLoginTimeout);
       return false;
     }
-    s->timeout = static_cast<unsigned>(value);
+    s->login.timeout = static_cast<unsigned>(value);
   } else if (c == 'c') {
-    s->allow_cleartext = true;
+    s->login.allow_cleartext = true;
   } else if (arg[0] == '\0') {
     std::fprintf(stderr, "vorn_dbcheck: %s needs a path\n", c == 'k' ? "--key-file" : "--socket");
     return false;
   } else {
-    (c == 'k' ? s->key_file : s->socket) = arg;
+    (c == 'k' ? s->key_file : s->login.socket) = arg;
   }
   return true;
 }
@@ -121,150 +95,27 @@ int parseCommandLine(int argc, char** argv, Settings* s) {
   return -1;
 }
 
-// How a value from the file or from the server, and a file's name, is
-// printed: control characters (a carriage return, an escape sequence, a C1
-// control) and bytes outside UTF-8 are shown as '?', so that the report stays
-// one line and cannot steer the terminal.
-constexpr DisplayForm kShownAs = kDisplayQuestionMark;
-
-void putShown(FILE* out, std::string_view text) { putDisplayed(out, text.data(), text.size(), kShownAs); }
-
-// A connection value as a NUL-terminated text; values are shorter than a line.
-struct Value {
-  char text[kLineSize];
-};
-
-void copyValue(Value* v, std::string_view from) {
-  size_t n = from.size() < sizeof v->text ? from.size() : sizeof v->text - 1;
-  std::memcpy(v->text, from.data(), n);
-  v->text[n] = '\0';
-}
-
-// One login to try: the file's values and where they lead.
-struct Login {
-  const char* file;  // as shown
-  const Value* host;
-  const Value* user;
-  Value* password;
-  const Value* dbname;
-  const Value* port;
-  bool via_socket;
-  const char* socket;
-  long port_no;
-};
-
-// How a login ended, kept past the end of the connection: the server's version,
-// or the library's error.
-struct Outcome {
-  bool connected;
-  unsigned error;
-  char text[MYSQL_ERRMSG_SIZE];
-};
-
-// The watchdog's state, set before it is armed: its message, written out whole
-// beforehand so that the handler only copies it, and the password it wipes.
-char g_timeout_message[2 * PATH_MAX + 512];
-size_t g_timeout_length = 0;
-char* g_password = nullptr;
-
-}  // namespace
-
-// The watchdog: the check outlasted its timeout, wherever it waits (a name
-// lookup, a server that trickles its answer). Only async-signal-safe steps.
-extern "C" {
-static void onTimeout(int /*signal*/) {
-  if (g_password != nullptr) wipe(g_password, kLineSize);
-  ssize_t n = write(STDERR_FILENO, g_timeout_message, g_timeout_length);
-  (void)n;
-  _exit(1);
-}
-}
-
-namespace {
-
-// "HOST port PORT" or "localhost socket PATH", then " as USER".
-void putTarget(FILE* out, const Login& l) {
-  putShown(out, l.host->text);
-  std::fputs(l.via_socket ? " socket " : " port ", out);
-  putShown(out, l.via_socket ? l.socket : l.port->text);
-  std::fputs(" as ", out);
-  putShown(out, l.user->text);
-}
-
 // Prepares the watchdog's message and arms it to end the check one second after
 // the timeout: the library's own waits, each limited to the timeout, report
 // first; the watchdog bounds everything else. False when it cannot be armed.
 bool armWatchdog(const Login& l, unsigned seconds) {
-  FILE* m = fmemopen(g_timeout_message, sizeof g_timeout_message, "w");
+  FILE* m = watchdogMessage();
   if (m == nullptr) return false;
   std::fprintf(m, "%s: cannot connect to ", l.file);
   putTarget(m, l);
   std::fprintf(m, ": not done within the timeout of %u s; given up\n", seconds);
-  long n = std::ftell(m);
-  std::fclose(m);
-  if (n <= 0) return false;
-  g_timeout_length = std::min(static_cast<size_t>(n), sizeof g_timeout_message - 1);
-  g_timeout_message[g_timeout_length - 1] = '\n';  // a cut message still ends its line
-  g_password = l.password->text;
-  struct sigaction action {};
-  action.sa_handler = onTimeout;
-  sigemptyset(&action.sa_mask);
-  // A signal mask inherited from the caller could hold the alarm back.
-  sigset_t alarm_only;
-  sigemptyset(&alarm_only);
-  sigaddset(&alarm_only, SIGALRM);
-  if (sigaction(SIGALRM, &action, nullptr) != 0 || sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) return false;
-  alarm(seconds + 1);
-  return true;
-}
-
-// The client library takes the folder of its plugins from the caller's
-// environment (MARIADB_PLUGIN_DIR, in older versions LIBMYSQL_PLUGIN_DIR) and
-// loads those that LIBMYSQL_PLUGINS lists as it starts: a plugin's code runs
-// as soon as it is loaded, before any check of the name, with the password in
-// memory. The variables are dropped before the library starts, and setOptions
-// names the folder the library was built with.
-void dropPluginEnvironment() {
-  static const char* const kVariables[] = {"MARIADB_PLUGIN_DIR", "LIBMYSQL_PLUGIN_DIR", "LIBMYSQL_PLUGINS"};
-  for (const char* name : kVariables) unsetenv(name);
-}
-
-// The library's own plugin folder, its timeouts, the transport, and the
-// authentication plugins that s allows. False when the library refuses one:
-// the login is not tried then, so that it never goes ahead without the
-// restriction. The package requires a library that knows every option, so
-// only memory can be short.
-bool setOptions(MYSQL* db, const Settings& s, bool via_socket) {
-  unsigned timeout = s.timeout;
-  unsigned protocol = via_socket ? MYSQL_PROTOCOL_SOCKET : MYSQL_PROTOCOL_TCP;
-  return mysql_options(db, MYSQL_PLUGIN_DIR, MARIADB_PLUGINDIR) == 0 &&
-         mysql_options(db, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) == 0 &&
-         mysql_options(db, MYSQL_OPT_READ_TIMEOUT, &timeout) == 0 &&
-         mysql_options(db, MYSQL_OPT_WRITE_TIMEOUT, &timeout) == 0 &&
-         mysql_options(db, MYSQL_OPT_PROTOCOL, &protocol) == 0 &&
-         mysql_options(db, MYSQL_DEFAULT_AUTH, kFirstPlugin) == 0 &&
-         mysql_options(db, MARIADB_OPT_RESTRICTED_AUTH, s.allow_cleartext ? kAllPlugins : kSafePlugins) == 0;
+  if (!watchdogSetMessage(m)) return false;
+  watchdogWipes(l.password->text, sizeof l.password->text);
+  return watchdogArm(seconds + 1, STDERR_FILENO, 1);
 }
 
 // Tries the login under the watchdog, which is disarmed once the library is
 // done, and keeps how it ended in *o. The password is wiped right after. False,
 // after saying so, when the attempt could not be set up.
 bool attempt(const Login& l, const Settings& s, Outcome* o) {
-  dropPluginEnvironment();
-  MYSQL* db = mysql_init(nullptr);
-  bool ready = db != nullptr && setOptions(db, s, l.via_socket) && armWatchdog(l, s.timeout);
-  if (ready) {
-    o->connected = mysql_real_connect(db, l.host->text, l.user->text, l.password->text, l.dbname->text,
-                                      l.via_socket ? 0 : static_cast<unsigned>(l.port_no),
-                                      l.via_socket ? l.socket : nullptr, 0) != nullptr;
-    o->error = mysql_errno(db);
-    const char* text = o->connected ? mysql_get_server_info(db) : mysql_error(db);
-    formatText(o->text, sizeof o->text, "%s", text != nullptr ? text : "");
-  }
+  bool ready = armWatchdog(l, s.login.timeout) && attemptLogin(l, s.login, o);
   wipe(l.password->text, sizeof l.password->text);
-  if (db != nullptr) mysql_close(db);
-  mysql_library_end();
-  alarm(0);
+  watchdogDisarm();
   if (!ready) std::fputs("vorn_dbcheck: out of memory\n", stderr);
   return ready;
 }
@@ -272,7 +123,7 @@ bool attempt(const Login& l, const Settings& s, Outcome* o) {
 // The answer in one line: the server's version on standard output, or why not
 // on standard error. Returns the exit status.
 int report(const Login& l, const Settings& s, const Outcome& o) {
-  bool refused = !o.connected && o.error == CR_PLUGIN_NOT_ALLOWED;
+  bool refused = refusedPlugin(o);
   FILE* out = o.connected ? stdout : stderr;
   if (o.connected) {
     std::fputs("Connected to ", out);
@@ -288,11 +139,12 @@ int report(const Login& l, const Settings& s, const Outcome& o) {
   } else if (refused) {
     // Said in own words: the library's text may name another plugin than the
     // one the server asked for.
-    std::fputs(s.allow_cleartext ? ": the server asks for an authentication plugin that vorn_dbcheck does not use;"
-                                   " the password was not sent"
-                                 : ": the server asks for an authentication plugin other than mysql_native_password"
-                                   " and client_ed25519, which keep the password from it; the password was not sent"
-                                   " (see --allow-cleartext)",
+    std::fputs(s.login.allow_cleartext
+                   ? ": the server asks for an authentication plugin that vorn_dbcheck does not use;"
+                     " the password was not sent"
+                   : ": the server asks for an authentication plugin other than mysql_native_password"
+                     " and client_ed25519, which keep the password from it; the password was not sent"
+                     " (see --allow-cleartext)",
                out);
   } else {
     std::fprintf(out, ": error %u: ", o.error);
@@ -309,21 +161,7 @@ int report(const Login& l, const Settings& s, const Outcome& o) {
 // Connects with the file's values (by field) and reports, naming the file as
 // file; returns the exit status.
 int tryConnection(const char* file, const Settings& s, Value* values) {
-  const Value* host = &values[kHostField];
-  const Value* port = &values[kPortField];
-  // As with every MariaDB client, the host "localhost" means the local server's
-  // socket; the library's own default path unless --socket names another.
-  bool via_socket = std::strcmp(host->text, "localhost") == 0;
-  Login l = {.file = file,
-             .host = host,
-             .user = &values[kUserField],
-             .password = &values[kPasswordField],
-             .dbname = &values[kDbField],
-             .port = port,
-             .via_socket = via_socket,
-             .socket = s.socket != nullptr ? s.socket : MARIADB_UNIX_ADDR,
-             .port_no = std::strtol(port->text, nullptr, 10)};
-  // The resolver would take a larger number modulo 65536 and reach another port.
+  Login l = loginFor(file, values, s.login);
   if (!l.via_socket && l.port_no > kMaxTcpPort) {
     std::fprintf(stderr, "%s: PORTNO %ld is not a TCP port (at most %ld); no connection tried\n", file, l.port_no,
                  kMaxTcpPort);
@@ -342,10 +180,10 @@ int checkAndConnect(const Settings& s) {
     if (!defaultConfigPath(default_path, sizeof default_path)) return kReadFailed;
     file = default_path;
   }
-  const ShownName name = shownName(file, kShownAs);
+  const ShownName name = shownName(file, kLoginShownAs);
   static char text[kConfigFileMax + 1];
   size_t len = 0;
-  if (readConfigFile(file, s.key_file, kShownAs, text, &len) != 0) return kReadFailed;
+  if (readConfigFile(file, s.key_file, kLoginShownAs, text, &len) != 0) return kReadFailed;
   ConnectionValues found{};
   int faults = checkConfigText(name.text, text, len, &found, stderr);
 
@@ -354,11 +192,9 @@ int checkAndConnect(const Settings& s) {
   Value values[kConnectionLineCount];
   bool complete = faults == 0;
   for (size_t i = 0; faults == 0 && i < kConnectionLineCount; i++) {
-    if (found.value[i] == nullptr) {
+    if (!takeConnectionValue(found, i, &values[i])) {
       std::fprintf(stderr, "%s: no %s line; cannot connect without it\n", name.text, kConnectionLines[i].key);
       complete = false;
-    } else {
-      copyValue(&values[i], std::string_view(found.value[i], found.length[i]));
     }
   }
   wipe(text, sizeof text);

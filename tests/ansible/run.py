@@ -224,6 +224,25 @@ if part == 'files':
                 env=env)
         check(r.returncode == 2 and '"msg": "vorn_dbcheck: ' in r.stdout and '"rc": 1' in r.stdout,
               'dbcheck: ' + r.stdout + r.stderr)
+    # vorn.admin.nrpe: each run's flags and extra options, whether it changes the file, the file after it.
+    nrpe = root + '/nrpe.d/check_vorn.cfg'
+    line = ('# check_vorn, put in place by vorn.admin.nrpe; a change by hand is undone by the next run.\n'
+            'command[check_vorn]=/usr/bin/sudo -n /usr/lib/nagios/plugins/check_vorn -f %s -w 1 -c @0.5:5 '
+            "-t 20:unknown -i lock,owner\n" % hosts['plain']['conf'])
+    os.makedirs(root + '/nrpe.d')
+    for flags, extra, result, after in (
+            (['--check', '--diff'], '', 'CHANGED', None), (['--diff'], '', 'CHANGED', line), ([], '', 'SUCCESS', line),
+            ([], ' name="a b"', 'FAILED', line), (['chmod'], '', 'CHANGED', line),
+            (['--check'], ' state=absent', 'CHANGED', line), ([], ' state=absent', 'CHANGED', None),
+            ([], ' state=absent', 'SUCCESS', None)):
+        if flags == ['chmod']:
+            flags = os.chmod(nrpe, 0o600) or []
+        r = run(['ansible', 'plain', '-i', root + '/inventory.json', '-m', 'vorn.admin.nrpe', '-a',
+                 'path={{ conf }} dest=%s warning=1 critical=@0.5:5 timeout=20:unknown ignore=lock,owner sudo=true'
+                 % nrpe + extra] + flags, env=env)
+        check(('plain | %s' % result) in r.stdout and file_state(nrpe) == (
+            after and (after.encode(),) + file_state(nrpe)[1:3] + (0o644,)) and
+            ('--diff' not in flags or '+' + line.splitlines()[1] in r.stdout), 'nrpe %s%s: %s' % (flags, extra, r.stdout))
 else:
     play('first run, locked', [], {h: {'lock': True} for h in hosts}, everyone, {}, everyone, {'enc'})
     play('second run', [], {}, set(), {}, everyone)

@@ -79,6 +79,10 @@ bool startMariadb(MariadbServer* s, std::string* why) {
   // The port is free but not held: another process may take it first. Rare
   // enough that the failure (and its log) is reported rather than retried.
   s->port = loopbackSocket(false, false);
+  return resumeMariadb(s, why);
+}
+
+bool resumeMariadb(MariadbServer* s, std::string* why) {
   std::vector<std::string> args = {"mariadbd",
                                    "--no-defaults",
                                    "--datadir=" + s->dir + "/data",
@@ -89,7 +93,7 @@ bool startMariadb(MariadbServer* s, std::string* why) {
                                    "--innodb-buffer-pool-size=16M",
                                    "--pid-file=" + s->dir + "/mariadbd.pid"};
   if (geteuid() == 0) args.push_back("--user=root");
-  t0 = now();
+  double t0 = now();
   s->pid = spawn(args, "/dev/null", s->dir + "/server.log");
   pid_t ended = 0;
   while ((ended = waitpid(s->pid, nullptr, WNOHANG)) == 0 && now() - t0 < 60) {
@@ -121,10 +125,18 @@ void stopChild(pid_t pid, int signal) {
   if (!gone && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
 }
 
-void stopMariadb(MariadbServer* s) {
+void haltMariadb(MariadbServer* s) {
   stopChild(s->pid, SIGTERM);
   s->pid = -1;
+}
+
+void stopMariadb(MariadbServer* s) {
+  haltMariadb(s);
   removeTree(s->dir);
+}
+
+pid_t startProcess(const std::vector<std::string>& args, const std::string& log) {
+  return spawn(args, "/dev/null", log);
 }
 
 bool startFakeServer(FakeServer* f, const std::vector<std::string>& args, const std::string& log) {

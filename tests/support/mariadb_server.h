@@ -33,6 +33,15 @@ bool runSql(const MariadbServer& server, const std::string& sql, std::string* wh
 
 // SIGTERM, SIGKILL after 20 s, then the folder is removed.
 void stopMariadb(MariadbServer* server);
+// The same, keeping the folder; resumeMariadb starts it again there, on its port.
+void haltMariadb(MariadbServer* server);
+bool resumeMariadb(MariadbServer* server, std::string* why);
+
+// Starts a program found on PATH as a child that the kernel kills when the
+// test process ends, its output to log; stopChild ends it by its process id
+// (signal, then SIGKILL after 20 s) and reaps it.
+pid_t startProcess(const std::vector<std::string>& args, const std::string& log);
+void stopChild(pid_t pid, int signal);
 
 // A listener of the test's own that plays a MariaDB server up to the login
 // (support/fake_mariadb.py, which says what it does with args), as a child

@@ -23,13 +23,14 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'ansible'))
 import sampler as sampling  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PROGRAMS = ['vorn_set', 'vorn_show', 'vorn_keyfile', 'quordex_helper', 'vorn_dbcheck']
+PROGRAMS = ['vorn_set', 'vorn_show', 'vorn_keyfile', 'quordex_helper', 'vorn_dbcheck', 'check_vorn']
 CONF = '/etc/vorn/vorn_sql'  # the README's example
 # The samplers' pauses between passes, where the programs they watch are emulated: the
 # guest's always (one processor, all of it emulated), this machine's when its kernel runs
@@ -292,6 +293,41 @@ def scenario(fleet, ctl, secret_values):
     return outputs
 
 
+def monitored(fleet, db_port):
+    """check_vorn on every host over ssh, as a monitoring agent runs it: OK with the server up,
+    CRITICAL once the server is stopped. Returns the outputs, for the secret check."""
+    hosts, outputs = ['a', 'b', 'c', 'd', 'guest'], []
+    command = 'sudo /usr/lib/nagios/plugins/check_vorn -f %s -t 30' % CONF
+
+    def everywhere(name, want_status, want_line, want_more):
+        results = {}
+        threads = [threading.Thread(target=lambda h=h: results.__setitem__(h, fleet.ssh(h, command)))
+                   for h in hosts]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for h in hosts:
+            r = results[h]
+            outputs.append(r.stdout + r.stderr)
+            print('== check_vorn, %s, on %s: status %d\n%s' % (name, h, r.returncode, r.stdout), flush=True)
+            first = r.stdout.split('\n', 1)[0]
+            check(r.returncode == want_status and first.startswith(want_line) and want_more in r.stdout,
+                  'check_vorn, %s, on %s: status %d, %r' % (name, h, r.returncode, r.stdout + r.stderr))
+
+    everywhere('server up', 0, 'VORN OK - ', '[OK] %s: locked (immutable)' % CONF)
+    pid = int(os.environ['VORN_MARIADB_PID'])
+    os.kill(pid, signal.SIGTERM)
+    for _ in range(600):  # the server closes its port when it has stopped
+        try:
+            socket.create_connection(('127.0.0.1', db_port), timeout=1).close()
+            time.sleep(0.1)
+        except OSError:
+            break
+    everywhere('server stopped', 2, 'VORN CRITICAL - %s: cannot connect' % CONF, '| \'connect_time\'=')
+    return outputs
+
+
 def leftovers(fleet, secret_values):
     """The temporary folders, of any host or of the controller, that hold a file with a secret."""
     found = []
@@ -353,6 +389,7 @@ def main():
         here = sampling.Sampler([s.encode() for s in (password, key, key.upper())],
                                 sampling.by_last_part(PROGRAMS), pause=HOST_PAUSE if emulated() else 0).start()
         outputs = scenario(fleet, ctl, [password, key, key.upper()])
+        outputs += monitored(fleet, int(port))
         seen = here.stop()
         try:
             guest_seen = json.loads(guest_sampler.communicate(timeout=120)[0] or '{}')

@@ -6,11 +6,14 @@
 // input, so that it never appears on a command line. Stops the server by its
 // process id when the script ends (the kernel ends it if this process dies)
 // and exits with the script's status; 1 when the server cannot be started.
+// The script finds the server's process id in VORN_MARIADB_PID, to stop it
+// itself when it tests what a stopped server looks like.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +85,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   std::vector<std::string> args(argv + 1, argv + argc);
   args.push_back(std::to_string(server.port));
+  setenv("VORN_MARIADB_PID", std::to_string(server.pid).c_str(), 1);
   int status = runWithInput(args, password + "\n");
   testsupport::stopMariadb(&server);
   return status;

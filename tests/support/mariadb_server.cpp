@@ -70,7 +70,10 @@ bool startMariadb(MariadbServer* s, std::string* why) {
   if (s->dir.size() > 80) removeTree(s->dir), s->dir = mkdtemp(templ) != nullptr ? templ : "";
   s->socket = s->dir + "/mariadb.sock";
   std::vector<std::string> install = {"mariadb-install-db", "--no-defaults", "--datadir=" + s->dir + "/data",
-                                      "--skip-test-db", "--auth-root-authentication-method=normal"};
+                                      "--skip-test-db", "--auth-root-authentication-method=normal",
+                                      // Its own temporary folder: servers made side by side in one
+                                      // shared /tmp have collided on a temporary table's name.
+                                      "--tmpdir=" + s->dir};
   // As root, both programs run only when told to run as root.
   if (geteuid() == 0) install.push_back("--user=root");
   double t0 = now();
@@ -87,6 +90,7 @@ bool resumeMariadb(MariadbServer* s, std::string* why) {
                                    "--no-defaults",
                                    "--datadir=" + s->dir + "/data",
                                    "--socket=" + s->socket,
+                                   "--tmpdir=" + s->dir,
                                    "--port=" + std::to_string(s->port),
                                    "--bind-address=127.0.0.1",
                                    "--skip-name-resolve",

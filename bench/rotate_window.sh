@@ -31,7 +31,7 @@ cd "$work"
 # Two test keys, neither of them a secret; they reach the programs on standard
 # input only.
 keys=(112233445566778899aabbccddeeff10 0102030405060708090a0b0c0d0e0f11)
-"$keyfile" --key-stdin .vorn_yelto <<<"${keys[0]}"
+printf "%s\n" "${keys[0]}" | "$keyfile" --key-stdin .vorn_yelto
 targets=()
 for ((i = 0; i < files; i++)); do
   printf 'hostname=db%d.example.net\nusername=yelto\npassword=pw%d\n' "$i" "$i" | "$set" -e yes -s "conf$i"
@@ -43,7 +43,7 @@ for ((round = 1; round <= rounds; round++)); do
   key=${keys[round % 2]}
   start=$(date +%s%N)
   strace --seccomp-bpf -f -ttt -T -e trace=rename,renameat,renameat2,fsync -o trace.log \
-    "$keyfile" --rotate --key-stdin --key-file="$work/.vorn_yelto" "${targets[@]}" <<<"$key"
+    "$keyfile" --rotate --key-stdin --key-file="$work/.vorn_yelto" "${targets[@]}" < <(printf "%s\n" "$key")
   runs+=($((($(date +%s%N) - start) / 1000)))
   # The window: the start of the key file's rename to the end of the last
   # file's, in microseconds (the old-key file's rename comes long before).
@@ -53,7 +53,7 @@ for ((round = 1; round <= rounds; round++)); do
       last = t + d
     } END { printf "%d\n", (last - first) * 1e6 }' trace.log)")
   # The key file that the next round rotates from.
-  "$keyfile" --check --key-stdin .vorn_yelto <<<"$key"
+  printf "%s\n" "$key" | "$keyfile" --check --key-stdin .vorn_yelto
 done
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

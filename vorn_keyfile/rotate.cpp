@@ -44,10 +44,10 @@ constexpr size_t kMaxLocked = kMaxRotatedFiles + 1;
 // One configuration file of the rotation.
 struct RotatedFile {
   const char* path;
-  char temporary[PATH_MAX];
+  size_t len;  // bytes of text
   struct stat st;
-  bool rewrite;                   // under the old key: text holds its new form
-  size_t len;                     // bytes of text
+  bool rewrite;  // under the old key: text holds its new form
+  char temporary[PATH_MAX];
   char text[kConfigFileMax + 1];  // its encrypted text under the new key
 };
 
@@ -348,14 +348,16 @@ bool classify(RotatedFile* f, const Rotation* r) {
   static char raw[kConfigFileMax + 1];
   if (!readRotated(f, raw)) return false;
   bool same_keys = std::memcmp(r->old_key, r->new_key, kKeyBytes) == 0;
-  size_t old_len = 0, new_len = 0;
+  size_t old_len = 0;
+  size_t new_len = 0;
   char* under_old = same_keys ? nullptr : decryptUnder(raw, r->old_key, &old_len);
   char* under_new = decryptUnder(raw, r->new_key, &new_len);
   wipe(raw, sizeof raw);
   if (under_old != nullptr && under_new != nullptr) {
     // A wrong key passes the length check about once in 2^30 files: what
     // decrypts to a configuration's first line tells them apart.
-    bool old_plain = isPlainConfig(under_old, old_len), new_plain = isPlainConfig(under_new, new_len);
+    bool old_plain = isPlainConfig(under_old, old_len);
+    bool new_plain = isPlainConfig(under_new, new_len);
     if (old_plain == new_plain) {
       releasePlain(under_old, old_len);
       releasePlain(under_new, new_len);

@@ -317,16 +317,9 @@ bool unscrambleMaterial(const int32_t table[kYeltoEntries], const unsigned char*
   return true;
 }
 
-// Loads the key from the key file at path into area (all zero unless it
-// succeeds).
-bool loadKeyArea(const char* path, char area[kSeedKeyBytes]) {
-  int32_t table[kYeltoEntries];
-  std::memcpy(table, YeltoEncodeChars, sizeof table);
-  wipe(area, kSeedKeyBytes);
-  if (!readKeyText(path, area)) {
-    wipe(area, kSeedKeyBytes);
-    return false;
-  }
+// Turns the scrambled text that area starts with into the key area (all zero
+// unless it succeeds).
+bool decodeKeyArea(const int32_t table[kYeltoEntries], char area[kSeedKeyBytes]) {
   bool loaded = false;
   if (strnlen(area, kScrambledKeyChars) == kScrambledKeyChars) {
     // First pass: the scrambled characters into base64 order. area holds
@@ -347,6 +340,19 @@ bool loadKeyArea(const char* path, char area[kSeedKeyBytes]) {
   return loaded;
 }
 
+// Loads the key from the key file at path into area (all zero unless it
+// succeeds).
+bool loadKeyArea(const char* path, char area[kSeedKeyBytes]) {
+  int32_t table[kYeltoEntries];
+  std::memcpy(table, YeltoEncodeChars, sizeof table);
+  wipe(area, kSeedKeyBytes);
+  if (!readKeyText(path, area)) {
+    wipe(area, kSeedKeyBytes);
+    return false;
+  }
+  return decodeKeyArea(table, area);
+}
+
 }  // namespace
 
 int getSeedKeyFromFile(const char* path) { return loadKeyArea(path, seed_key) ? 1 : -1; }
@@ -354,6 +360,17 @@ int getSeedKeyFromFile(const char* path) { return loadKeyArea(path, seed_key) ? 
 bool vorn_load_key(const char* path, uint8_t key[kCipherKeyBytes]) {
   char area[kSeedKeyBytes];
   bool loaded = loadKeyArea(path, area);
+  std::memcpy(key, area, kCipherKeyBytes);
+  wipe(area, sizeof area);
+  return loaded;
+}
+
+bool vorn_unscramble_key(const char scrambled[kScrambledKeyChars], uint8_t key[kCipherKeyBytes]) {
+  int32_t table[kYeltoEntries];
+  std::memcpy(table, YeltoEncodeChars, sizeof table);
+  char area[kSeedKeyBytes] = {};
+  std::memcpy(area, scrambled, kScrambledKeyChars);
+  bool loaded = decodeKeyArea(table, area);
   std::memcpy(key, area, kCipherKeyBytes);
   wipe(area, sizeof area);
   return loaded;

@@ -46,6 +46,11 @@ int getSeedKey();
 // The caller wipes key after use.
 bool vorn_load_key(const char* path, uint8_t key[kCipherKeyBytes]);
 
+// The key that the kScrambledKeyChars characters at scrambled stand for, by
+// the same decoding as the key loading: true when they yield one, else false
+// with key all zero. The caller wipes key after use.
+bool vorn_unscramble_key(const char scrambled[kScrambledKeyChars], uint8_t key[kCipherKeyBytes]);
+
 // The inverse of the key loading: the 88 characters a key file starts with, for
 // key placed among the filler bytes of material (none of them zero: a zero byte
 // would cut the material short). Wipes material; false when the encoding's

@@ -205,6 +205,18 @@ messages)
     else
       echo "skipped: the message of a folder owned by another user (needs root)"
     fi
+    R() { echo 0123456789abcdeffedcba9876543211 | "$program" --rotate --key-stdin "$@"; }
+    printf '" AUTH_KEY\n' >plain && printf 'AAAAAAAAAAAA' >other.conf && : >empty
+    expect 2 'vorn_keyfile: --rotate takes the new key with --key-stdin, and neither --key, --check nor --print-key' \
+      P --rotate -k 0123456789abcdeffedcba9876543210 plain
+    expect 2 'vorn_keyfile: --rotate takes from 1 to 64 FILEs' R
+    expect 2 'vorn_keyfile: --key-file goes with --rotate; give the key file as PATH otherwise' P --key-file=other
+    expect 3 'vorn_keyfile: no key can be loaded from "{path}"' R --key-file=new plain
+    expect 3 'vorn_keyfile: "{file}" is plain, not encrypted: there is nothing to rotate' R --key-file=other plain
+    expect 3 'vorn_keyfile: "{file}" opens under no key on the host, nor under the new key' R --key-file=other other.conf
+    expect 3 'vorn_keyfile: "{file}" is empty' R --key-file=other empty
+    expect 3 'vorn_keyfile: "{file}" is a symbolic link: give the file it names' R --key-file=other link
+    expect 3 'vorn_keyfile: rotation refused; nothing was changed' R --key-file=other shared
     [ -e key ] && { echo "FAIL: vorn_keyfile wrote through the link \"link\"" >&2; failed=1; }
     [ -e new ] && { echo "FAIL: a refused vorn_keyfile left \"new\" behind" >&2; failed=1; }
     ;;

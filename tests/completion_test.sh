@@ -54,7 +54,11 @@ vorn_show)
   ) ;;
 vorn_keyfile)
   cases=(
-    "-|-k --key --key-stdin --print-key --check --help"
+    "-|-k --key --key-stdin --print-key --check --rotate --key-file --help"
+    "--rotate --key-stdin $dir/c|$dir/conf.a $dir/conf.d"
+    "--rotate --key-file = $dir/o|$dir/other"
+    "--key-file=$dir/o|$dir/other"
+    "--key-file $dir/other -|-k --key --key-stdin --print-key --check --rotate --key-file --help"
     "--key-stdin $dir/o|$dir/other"
     "-k |"
     "--key = 01|"

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -187,6 +188,47 @@ TEST_F(FaultInjection, KeyFileIsCompleteOrAbsent) {
     EXPECT_EQ(testsupport::readFile(path("new/sub/key"), &key) ? key.size() : 0, err.empty() ? 88u : 0u);
     EXPECT_EQ(testsupport::fileExists(path("new")), err.empty());
     testsupport::removeTree(path("new"));
+  }
+}
+
+// A rotation stopped by a failing call before its first rename leaves the
+// host as it was; one stopped later leaves it for the same command run again,
+// which finishes it.
+TEST_F(FaultInjection, RotationStoppedByAFailure) {
+  const struct {
+    const char* call;
+    std::string err;  // after "vorn_keyfile: "
+    bool left_for_rerun;
+  } cases[] = {
+      {"write", "cannot write the old-key file \".vorn_yelto.old-key\": No space left on device", false},
+      {"fsync", "cannot write the old-key file \".vorn_yelto.old-key\": Input/output error", false},
+      {"open", "cannot write \".vorn_sql.rotate~\": Read-only file system", false},
+      {"fsync_dir", "cannot write the old-key file \".vorn_yelto.old-key\": Input/output error", true},
+      {"rename", "cannot put \".vorn_sql.rotate~\" in place: Permission denied", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    unlink(path(testsupport::kTestKeyFile).c_str());
+    ASSERT_EQ(testsupport::makeKeyFile(path(testsupport::kTestKeyFile)).exit_code, 0);
+    ASSERT_EQ(run(kVariants[1], {}).exit_code, 0);
+    const std::map<std::string, std::string> before = testsupport::folderSnapshot(dir_);
+    testsupport::RunOptions o = {.args = {"--rotate", "--key-stdin", "--key-file=.vorn_yelto", ".vorn_sql"},
+                                 .env = {std::string("VORN_FAIL_CALL=") + c.call},
+                                 .input = "0102030405060708090a0b0c0d0e0f11\n",
+                                 .cwd = dir_,
+                                 .preload = FAULT_INJECT_PATH};
+    testsupport::RunResult r = testsupport::runVornKeyfile(o);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err.rfind("vorn_keyfile: " + c.err + "\n", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find("run the same command again") != std::string::npos, c.left_for_rerun) << r.err;
+    if (!c.left_for_rerun) {
+      EXPECT_EQ(testsupport::folderSnapshot(dir_), before);
+    }
+    o.env.clear();
+    o.preload.clear();
+    r = testsupport::runVornKeyfile(o);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(testsupport::entryNames(dir_), (std::vector<std::string>{".vorn_sql", ".vorn_yelto"}));
   }
 }
 

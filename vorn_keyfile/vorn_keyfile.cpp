@@ -18,7 +18,9 @@
 #include <cstring>
 
 #include "chores.h"
+#include "key_folder.h"
 #include "key_path.h"
+#include "rotate.h"
 #include "secrets.h"
 #include "tool_options.h"
 #include "vorncrypt.h"
@@ -30,14 +32,13 @@ constexpr int kNotWritten = 1;
 // --check: the file holds another key; no key can be loaded from it.
 constexpr int kOtherKey = 1;
 constexpr int kNoKey = 3;
-// Folders that may be created for the key file's path, at most.
-constexpr size_t kMaxNewFolders = 64;
 // Bytes of the temporary name, terminator included.
 constexpr size_t kTemporaryNameSize = 32;
 
 const char kUsage[] =
     "Usage: vorn_keyfile [-k HEX|--key=HEX|--key-stdin] [--print-key] [PATH]\n"
     "       vorn_keyfile --check -k HEX|--key=HEX|--key-stdin [PATH]\n"
+    "       vorn_keyfile --rotate --key-stdin [--key-file=PATH] FILE...\n"
     "Writes a new key file at PATH (default: " VORN_FIXED_KEY_PATH
     ") for the key given as 32\n"
     "hexadecimal digits, none of its bytes 00, or else for a random key. An existing\n"
@@ -46,13 +47,21 @@ const char kUsage[] =
     "      --key-stdin  read the key's 32 hexadecimal digits (and a newline) from standard input\n"
     "      --print-key  print the key's 32 hexadecimal digits on standard output\n"
     "      --check      write nothing; tell whether PATH holds the key given\n"
+    "      --rotate     replace the key file by one for the new key read with --key-stdin, and\n"
+    "                   rewrite each encrypted FILE under it; the old key stays in PATH.old-key\n"
+    "                   until every FILE is; a stopped run is finished by running it again\n"
+    "      --key-file=PATH  with --rotate, the key file (default: " VORN_FIXED_KEY_PATH
+    ")\n"
     "  -h, --help       print this help\n"
     "Exit status: 0 written, 1 not written, 2 usage error; with --check: 0 PATH holds the key,\n"
-    "1 it holds another, 2 usage error, 3 no key can be loaded from it.\n";
+    "1 it holds another, 2 usage error, 3 no key can be loaded from it; with --rotate: 0 done\n"
+    "or nothing to do, 1 stopped by a failure (run it again), 2 usage error, 3 refused, nothing\n"
+    "changed.\n";
 
 const vornopt::option kLongOptions[] = {
     {"key", vornopt::required_argument, nullptr, 'k'}, {"key-stdin", vornopt::no_argument, nullptr, 'S'},
     {"print-key", vornopt::no_argument, nullptr, 'P'}, {"check", vornopt::no_argument, nullptr, 'C'},
+    {"rotate", vornopt::no_argument, nullptr, 'R'},    {"key-file", vornopt::required_argument, nullptr, 'F'},
     {"help", vornopt::no_argument, nullptr, 'h'},      {nullptr, 0, nullptr, 0},
 };
 
@@ -73,6 +82,8 @@ bool parseKey(const char* hex, uint8_t key[kKeyBytes]) {
   }
   return true;
 }
+
+}  // namespace
 
 // Fills out with random bytes other than zero: a zero byte would cut the key
 // material short when the loader takes it as a text.
@@ -102,24 +113,6 @@ bool scrambledKeyText(const uint8_t key[kKeyBytes], char scrambled[kScrambledKey
   return vorn_scramble_key(key, material, scrambled);
 }
 
-// The key file's folder, reached one folder at a time from "/" or the working
-// folder without following a link, and the folders made on the way, which are
-// removed again when the key file is not written.
-struct KeyFolder {
-  char path[PATH_MAX];              // the key file's path, cut at a folder's end while it is opened
-  int fd;                           // the folder reached
-  int parent[kMaxNewFolders];       // the folder that holds each new folder, kept open
-  size_t name[kMaxNewFolders];      // where each new folder's name starts in path
-  size_t name_end[kMaxNewFolders];  // and where it ends
-  size_t made;
-};
-
-// A folder on the way is only passed through, which needs no right to read it
-// (O_PATH); a new one is opened to set its mode.
-constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr int kNewFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-// Closes the folders, removing those made first when remove is set.
 void closeKeyFolder(KeyFolder* k, bool remove) {
   // Unless it still holds the last new folder, which it does when opening
   // that one failed.
@@ -135,6 +128,8 @@ void closeKeyFolder(KeyFolder* k, bool remove) {
     close(k->parent[i]);
   }
 }
+
+namespace {
 
 // Whether the folder fd, named shown, may hold the key file: nobody but root and
 // the caller may change what is in it (as OpenSSH's StrictModes has it). Says
@@ -201,6 +196,8 @@ bool enterFolder(KeyFolder* k, size_t from, size_t to) {
   return entered;
 }
 
+}  // namespace
+
 // Opens the folder of the key file path in k, making the missing ones, and
 // sets *name to the file's name in path. False after saying why it cannot.
 bool openKeyFolder(const char* path, KeyFolder* k, const char** name) {
@@ -250,6 +247,8 @@ int writeTemporary(int fd, const char* name, const char scrambled[kScrambledKeyC
   }
   return ok ? 0 : error;
 }
+
+namespace {
 
 // Prints the key's 32 hexadecimal digits; false, with errno set, when standard
 // output does not take them.
@@ -359,17 +358,23 @@ struct Settings {
   const char* hex = nullptr;
   bool print_key = false;
   bool check = false;
+  bool rotate = false;
+  bool key_stdin = false;
+  const char* key_file = nullptr;
   const char* path = vorn_key_path;
 };
 
 bool takeOption(int c, const char* arg, void* context) {
   Settings* s = static_cast<Settings*>(context);
-  if (c == 'P' || c == 'C') {
-    (c == 'P' ? s->print_key : s->check) = true;
+  if (c == 'P' || c == 'C' || c == 'R') {
+    (c == 'P' ? s->print_key : c == 'C' ? s->check : s->rotate) = true;
+  } else if (c == 'F') {
+    s->key_file = arg;
   } else if (s->hex != nullptr) {
     std::fputs("vorn_keyfile: --key given twice\n", stderr);
     return false;
   } else {
+    s->key_stdin = c == 'S';
     s->hex = c == 'S' ? readStdinKey() : arg;
   }
   return true;
@@ -429,12 +434,45 @@ int checkKeyFile(const char* path, const uint8_t key[kKeyBytes]) {
   return kOtherKey;
 }
 
+// --rotate --key-stdin [--key-file=PATH] FILE..., exactly; false after saying
+// what is wrong.
+bool rotationUsage(int argc, const Settings& s) {
+  const char* wrong = nullptr;
+  size_t files = static_cast<size_t>(argc - vornopt::optind);
+  if (!s.key_stdin || s.check || s.print_key) {
+    wrong = "--rotate takes the new key with --key-stdin, and neither --key, --check nor --print-key";
+  } else if (files == 0 || files > kMaxRotatedFiles) {
+    wrong = "--rotate takes from 1 to 64 FILEs";
+  } else if (s.key_file != nullptr && s.key_file[0] == '\0') {
+    wrong = "the path is empty";
+  }
+  if (wrong != nullptr) std::fprintf(stderr, "vorn_keyfile: %s\n", wrong);
+  return wrong == nullptr;
+}
+
+int rotate(int argc, char** argv, const Settings& s) {
+  if (!rotationUsage(argc, s)) return usageError(kUsage);
+  uint8_t key[kKeyBytes];
+  int status = chooseKey(s.hex, key);
+  if (status == 0) {
+    size_t files = static_cast<size_t>(argc - vornopt::optind);
+    status = rotateKey(s.key_file != nullptr ? s.key_file : vorn_key_path, key, argv + vornopt::optind, files);
+  }
+  wipe(key, sizeof key);
+  return status;
+}
+
 int run(int argc, char** argv) {
   static const ToolCommandLine kCommandLine = {
       .short_options = "k:h", .long_options = kLongOptions, .usage = kUsage, .help_failed_status = kNotWritten};
   Settings s;
   int status = parseToolOptions(argc, argv, kCommandLine, takeOption, &s);
   if (status >= 0) return status;
+  if (s.rotate) return rotate(argc, argv, s);
+  if (s.key_file != nullptr) {
+    std::fputs("vorn_keyfile: --key-file goes with --rotate; give the key file as PATH otherwise\n", stderr);
+    return usageError(kUsage);
+  }
   if (!takeOperands(argc, argv, &s)) return usageError(kUsage);
   if (s.check && (s.hex == nullptr || s.print_key)) {
     std::fputs("vorn_keyfile: --check takes the key (--key or --key-stdin) and no --print-key\n", stderr);

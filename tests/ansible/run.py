@@ -158,7 +158,7 @@ sampler = sampling.Sampler(SECRETS, program_label, [root + '/tmp']).start()
 started = time.monotonic()
 everyone = set(hosts)
 if part == 'files':
-    for m in ('vorn.admin.config', 'vorn.admin.dbcheck', 'vorn.admin.keyfile'):
+    for m in ('vorn.admin.config', 'vorn.admin.dbcheck', 'vorn.admin.keyfile', 'vorn.admin.rotate'):
         r = run(['ansible-doc', m], env=env)
         check(r.returncode == 0 and 'RETURN VALUES' in r.stdout and 'bin_dir' in r.stdout,
               'ansible-doc %s: %s' % (m, r.stdout + r.stderr))
@@ -254,6 +254,25 @@ else:
     play('changed port and mode, lock kept', [], {'plain': {'lock': None}, 'enc': {'file_mode': '0400'}},
          {'plain', 'enc'}, {}, everyone)
     check('" PORTNO 3320\n' in revealed('plain'), 'plain has the new port')
+    # vorn.admin.rotate carries enc (locked, mode 0400) over to OTHER_KEY: check mode, the rotation,
+    # then nothing left to do; the file keeps its text, mode and lock, and no key shows.
+    hosts['enc']['new_key'] = OTHER_KEY
+    with open(root + '/inventory.json', 'w') as f:
+        json.dump({'all': {'hosts': hosts}}, f)
+    before = run([vorn_show, '--reveal', '--key-file=' + root + '/enc/.vorn_yelto', hosts['enc']['conf']]).stdout
+    for flags, result in ((['--check'], 'CHANGED'), ([], 'CHANGED'), ([], 'SUCCESS'), (['--check'], 'SUCCESS')):
+        r = run(['ansible', 'enc', '-i', root + '/inventory.json', '-m', 'vorn.admin.rotate', '-a',
+                 'key={{ new_key }} files={{ conf }} key_file={{ key_dir }}/.vorn_yelto bin_dir={{ bin_dir }}'] + flags,
+                env=env)
+        output = (r.stdout + r.stderr).encode()
+        check(('enc | %s' % result) in r.stdout and not any(x in output for x in SECRETS),
+              'rotate %s: %s' % (flags, r.stdout))
+    after = run([vorn_show, '--reveal', '--key-file=' + root + '/enc/.vorn_yelto', hosts['enc']['conf']]).stdout
+    check(after == before and ('" PASSWORD %s\n' % SECRET) in after, 'rotate: the text of enc %r' % after)
+    check(run([keyfile, '--check', '--key-stdin', root + '/enc/.vorn_yelto'], input=OTHER_KEY).returncode == 0 and
+          state('enc')[0][3] == 0o400 and 'i' in run(['lsattr', hosts['enc']['conf']]).stdout.split(' ')[0],
+          'rotate: key file, mode or lock of enc')
+    hosts['enc']['vorn_key'] = OTHER_KEY
     play('unlocked', [], {h: {'lock': False} for h in hosts}, everyone, {}, set())
 seen = sampler.stop()
 runs = {}

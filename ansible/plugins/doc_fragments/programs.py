@@ -14,7 +14,8 @@ options:
     description:
       - Folder holding the programs the module runs, C(vorn_set), C(vorn_show) and C(quordex_helper)
         for M(vorn.admin.config), C(vorn_dbcheck) for M(vorn.admin.dbcheck), C(vorn_keyfile) for
-        M(vorn.admin.keyfile). By default they are looked up on C(PATH) and in the sbin folders.
+        M(vorn.admin.keyfile), C(vorn_keyfile) and C(vorn_show) for M(vorn.admin.rotate). By default
+        they are looked up on C(PATH) and in the sbin folders.
     type: path
 '''
 

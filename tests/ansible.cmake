@@ -23,10 +23,14 @@ foreach(part files lock)
 endforeach()
 # The collection's sanity checks on a copy laid out as ansible_collections/vorn/admin:
 # ansible-test's offline tests, and the ones it would fetch tools from PyPI for, run
-# with the same tools from Debian's packages, with the limit of 50 lines a function.
-foreach(part ansible-test tools)
+# with the same tools from Debian's packages, with the limit of 50 lines a function;
+# ansible-lint's production profile, offline.
+foreach(part ansible-test tools ansible-lint)
   add_test(NAME ansible.sanity.${part}
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/ansible/sanity.py ${part}
                    ${PROJECT_SOURCE_DIR}/ansible ${VORN_TEST_SCRATCH})
   set_tests_properties(ansible.sanity.${part} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endforeach()
+# Each role's README table of arguments and its defaults against its argument spec.
+add_test(NAME ansible.role_doc
+         COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/ansible/role_doc.py ${PROJECT_SOURCE_DIR}/ansible)

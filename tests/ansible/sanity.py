@@ -5,6 +5,9 @@
 #   sanity.py tools COLLECTION SCRATCH          the tests for which ansible-test would fetch
 #       its tools from PyPI, run here with the same tools from Debian's packages and
 #       ansible-test's own settings, and the limit of 50 lines on every function
+#   sanity.py ansible-lint COLLECTION SCRATCH   Debian's ansible-lint with the production
+#       profile, offline (no requirements installed, no check for a newer version), its
+#       caches in SCRATCH
 # Exits 77 (skipped) with the reason when a tool is missing.
 import ast, glob, importlib.util, json, os, re, shutil, subprocess, sys
 
@@ -12,7 +15,7 @@ part, collection, scratch = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.a
 root = os.path.join(scratch, 'ansible-sanity-' + part)
 coll = os.path.join(root, 'ansible_collections', 'vorn', 'admin')
 # ansible-test installs these tests' requirements with pip, which it bootstraps from outside.
-WRAPPED = ('ansible-doc', 'import', 'pep8', 'pylint', 'runtime-metadata', 'validate-modules', 'yamllint')
+WRAPPED = ('ansible-doc', 'changelog', 'import', 'pep8', 'pylint', 'runtime-metadata', 'validate-modules', 'yamllint')
 MAX_LINES = 50
 
 
@@ -44,6 +47,16 @@ if part == 'ansible-test':
     print('%s\nansible-test ran %d tests, status %d; not run: %s' % (
         r.stdout, len(ran), r.returncode, ' '.join(not_run) or 'none'))
     sys.exit(0 if r.returncode == 0 and ran and not not_run else 1)
+
+if part == 'ansible-lint':
+    if shutil.which('ansible-lint') is None:
+        skip('ansible-lint not found (bash scripts/setup installs it)')
+    r = subprocess.run(['ansible-lint', '--offline', '--profile', 'production', '--nocolor'], cwd=coll,
+                       env=dict(os.environ, HOME=root + '/home', XDG_CACHE_HOME=root + '/cache',
+                                ANSIBLE_COLLECTIONS_PATH=root), stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, text=True, timeout=280)
+    print(r.stdout)
+    sys.exit(0 if r.returncode == 0 and 'Passed with production profile' in r.stdout else 1)
 
 missing = [pkg for mod, pkg in (('ansible_test', 'ansible-core'), ('voluptuous', 'python3-voluptuous'),
                                 ('yamllint', 'yamllint'), ('pycodestyle', 'pycodestyle'),
@@ -191,9 +204,29 @@ def ignore_entries():
     return entries
 
 
+def changelog():
+    """What antsibull-changelog's lint (not in Debian) holds the changelog to: its sections are the
+    configured ones, the collection's version is a release, and every module and role is named in one."""
+    with open(coll + '/changelogs/config.yaml') as f:
+        config = yaml.safe_load(f)
+    with open(coll + '/changelogs/' + config['changes_file']) as f:
+        releases = yaml.safe_load(f)['releases']
+    sections = {s[0] for s in config['sections']} | {config['prelude_section_name'], config['trivial_section_name']}
+    problems = [('changelogs/changelog.yaml', None, '%s: unknown section %s' % (v, k))
+                for v, r in releases.items() for k in r.get('changes', {}) if k not in sections]
+    named = {('module', m['name']) for r in releases.values() for m in r.get('modules', [])}
+    named |= {('role', o['name']) for r in releases.values() for o in r.get('objects', {}).get('role', [])}
+    have = {('module', os.path.basename(p)[:-3]) for p in MODULES}
+    have |= {('role', os.path.basename(p)) for p in glob.glob(coll + '/roles/*')}
+    problems += [('changelogs/changelog.yaml', None, 'no release names the %s %s' % k) for k in sorted(have - named)]
+    if VERSION not in releases:
+        problems.append(('changelogs/changelog.yaml', None, 'no release %s, the version of galaxy.yml' % VERSION))
+    return problems
+
+
 TESTS = (('ansible-doc', ansible_doc), ('import', import_test), ('pep8', pep8), ('pylint', pylint),
          ('runtime-metadata', runtime_metadata), ('validate-modules', validate_modules),
-         ('yamllint', yamllint), ('function-length', function_length))
+         ('yamllint', yamllint), ('function-length', function_length), ('changelog', changelog))
 ignored, failures = ignore_entries(), []
 for name, test in TESTS:
     found = []

@@ -31,6 +31,6 @@ foreach(part ansible-test tools ansible-lint)
                    ${PROJECT_SOURCE_DIR}/ansible ${VORN_TEST_SCRATCH})
   set_tests_properties(ansible.sanity.${part} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300)
 endforeach()
-# Each role's README table of arguments and its defaults against its argument spec.
+# Each role's README table of arguments and its defaults against its meta/argument_specs.yml.
 add_test(NAME ansible.role_doc
          COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/ansible/role_doc.py ${PROJECT_SOURCE_DIR}/ansible)

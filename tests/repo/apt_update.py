@@ -1,19 +1,29 @@
 #!/usr/bin/python3
-# The signed repository that scripts/package lays out, as apt sees it: apt-get
+# The signed repository that scripts/repo lays out of the package files of the
+# builds (amd64 and, when made, i386), as apt sees it: apt-get
 # update in a private configuration (its own state, cache and sources, amd64 and
 # i386) against a copy of the repository served on loopback by python3's
 # http.server, stopped by its process id. Each case damages the copy its own
 # way; the intact one must list every package file of DEBS, the others must be
 # refused with apt's own message and list nothing.
-#   apt_update.py REPO DEBS SCRATCH
-# Exits 77 (skipped) when there is no repository or no apt-get.
+#   apt_update.py SCRIPTS SCRATCH PACKAGE_FOLDER...
+# Exits 77 (skipped) when there are no package files, or no apt-get or reprepro.
 import glob, os, shutil, signal, subprocess, sys
 
-repo, debs, scratch = (os.path.abspath(a) for a in sys.argv[1:4])
-if not os.path.exists(repo + '/dists/vorn/InRelease') or not glob.glob(debs + '/*.deb'):
-    sys.exit(print('skipped: no repository in %s (bash scripts/package lays it out)' % repo) or 77)
-if shutil.which('apt-get') is None:
-    sys.exit(print('skipped: apt-get not found') or 77)
+scripts, scratch = (os.path.abspath(a) for a in sys.argv[1:3])
+found = [f for d in sys.argv[3:] for f in glob.glob(d + '/vorn-admin*.deb')]
+if not found or not all(shutil.which(t) for t in ('apt-get', 'reprepro', 'gpg')):
+    sys.exit(print('skipped: no package files in %s, or no apt-get, reprepro or gpg' % sys.argv[3:]) or 77)
+debs, repo = scratch + '/repo-debs', scratch + '/repo'
+shutil.rmtree(debs, ignore_errors=True)
+os.makedirs(debs)
+for f in found:
+    shutil.copy(f, debs)
+env = dict(os.environ, VORN_REPO_WORK=scratch + '/repo-work')
+env.pop('VORN_REPO_KEY', None)
+laid = subprocess.run(['bash', scripts + '/repo', debs, repo], env=env, capture_output=True, text=True)
+if laid.returncode != 0:
+    sys.exit('scripts/repo failed (status %d): %s' % (laid.returncode, laid.stdout + laid.stderr))
 
 
 def flip_byte(path, needle):

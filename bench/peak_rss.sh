@@ -19,8 +19,8 @@ rounds=${2:-9}
 trace=$build/bench/peak_rss_trace
 baseline=$build/bench/syscall_baseline
 vorn_sql=$build/config_writer/vorn_sql
-vorn_sql_testkey=$build/config_writer/vorn_sql_testkey
-keyfile=$build/cipher/vorn_keyfile
+vorn_sql_testkey=$build/vorn_sql_testkey
+keyfile=$build/vorn_keyfile/vorn_keyfile
 for p in "$trace" "$baseline" "$vorn_sql" "$vorn_sql_testkey" "$keyfile"; do
   if [[ ! -x $p ]]; then
     echo "peak_rss.sh: \"$p\" is not built" >&2

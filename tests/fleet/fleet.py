@@ -312,10 +312,12 @@ def monitored(fleet, db_port):
             outputs.append(r.stdout + r.stderr)
             print('== check_vorn, %s, on %s: status %d\n%s' % (name, h, r.returncode, r.stdout), flush=True)
             first = r.stdout.split('\n', 1)[0]
-            check(r.returncode == want_status and first.startswith(want_line) and want_more in r.stdout,
+            check(r.returncode == want_status and first.startswith(want_line)
+                  and all(m in r.stdout for m in want_more),
                   'check_vorn, %s, on %s: status %d, %r' % (name, h, r.returncode, r.stdout + r.stderr))
 
-    everywhere('server up', 0, 'VORN OK - ', '[OK] %s: locked (immutable)' % CONF)
+    locked = '\n[OK] %s: locked (immutable)\n' % CONF
+    everywhere('server up', 0, 'VORN OK - ', (" | 'connect_time'=", locked))
     pid = int(os.environ['VORN_MARIADB_PID'])
     os.kill(pid, signal.SIGTERM)
     for _ in range(600):  # the server closes its port when it has stopped
@@ -324,7 +326,8 @@ def monitored(fleet, db_port):
             time.sleep(0.1)
         except OSError:
             break
-    everywhere('server stopped', 2, 'VORN CRITICAL - %s: cannot connect' % CONF, '| \'connect_time\'=')
+    everywhere('server stopped', 2, 'VORN CRITICAL - %s: cannot connect to ' % CONF,
+               (locked, '\n[CRITICAL] %s: cannot connect to ' % CONF))
     return outputs
 
 

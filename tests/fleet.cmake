@@ -1,9 +1,11 @@
 # The collection over real ssh to a fleet of i386 hosts (fleet/fleet.py): four
-# copies of the i386 host root with the packages installed by apt, each with its
-# own sshd on a loopback port, and the 32-bit kernel guest, reached through a
-# forwarded port; ansible-playbook runs the README's example playbook against
-# them and a MariaDB server that the test starts on this machine's loopback.
-# Run from the amd64 build, on the i386 build's packages.
+# bare copies of the i386 host root, each with its own sshd on a loopback port,
+# and the 32-bit kernel guest, reached through a forwarded port. The README's
+# role playbook installs and upgrades the packages from a signed repository
+# that the test serves on loopback, then its module playbook and the
+# collection's rotation playbook run against them and a MariaDB server that
+# the test starts on this machine's loopback. Run from the amd64 build, on the
+# i386 build's packages.
 if(VORN_I386 OR VORN_SANITIZE OR VORN_FUZZ)
   return()
 endif()

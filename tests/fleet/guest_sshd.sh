@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs in the 32-bit kernel guest as its first process, on the ext4 root made
-# from the i386 host root with the packages installed: sets up the file
+# from the fleet's i386 host system: sets up the file
 # systems and qemu's network, then runs the host's sshd on port 22, which qemu
 # forwards from a loopback port of the build machine. The host key, the user
 # admin's key and sudo rule came with the disk (guest_host.sh). The guest runs

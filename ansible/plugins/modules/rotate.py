@@ -27,7 +27,9 @@ description:
   - A host where the key file holds the new key, every file is under it and no old-key file is
     left reports no change.
   - For a group of hosts, run the play with C(serial) batches and C(max_fail_percentage=0), so
-    that a failing host stops the rotation of the next batches (see the examples). Once every host
+    that a failing host stops the rotation of the next batches, and after this task one that
+    fails while a host of the play is unreachable, which C(max_fail_percentage) does not count
+    (see the examples). Once every host
     is rotated, give the new key to M(vorn.admin.keyfile) and M(vorn.admin.config) in place of the
     old one.
   - Between the key file's rename and the last file's (a few milliseconds) the product's reader
@@ -94,6 +96,14 @@ EXAMPLES = r'''
         key: "{{ vault_vorn_new_key }}"
         files:
           - /etc/vorn/vorn_sql
+
+    - name: No next batch while a host is lost
+      ansible.builtin.assert:
+        that: ansible_play_hosts_all | difference(ansible_play_hosts) | length == 0
+        fail_msg: "Lost mid-rotation, to be finished by the next run first:
+          {{ ansible_play_hosts_all | difference(ansible_play_hosts) | join(', ') }}"
+        quiet: true
+      run_once: true
 '''
 
 RETURN = r'''

@@ -24,7 +24,6 @@ import secrets
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import threading
@@ -236,29 +235,35 @@ def new_version(debs, folder, version):
     return made
 
 
-class KillOnCreate:
-    """Kills host NAME of FLEET (its whole namespace, as a host goes down) the moment a
-    file named FILENAME appears in FOLDER, a folder of the host's upper layer, as inotify
-    reports it: a host lost part way through a step of known place."""
+# A watcher of its own process, so that no thread of the test's (the sampler's) holds it up:
+# kills the process PID the moment a file named NAME appears in FOLDER (inotify), then says so.
+KILLER = r'''
+import ctypes, os, signal, struct, sys
+folder, name, pid = sys.argv[1], sys.argv[2].encode(), int(sys.argv[3])
+libc = ctypes.CDLL(None, use_errno=True)
+fd = libc.inotify_init1(os.O_CLOEXEC)
+if fd < 0 or libc.inotify_add_watch(fd, folder.encode(), 0x100 | 0x80) < 0:  # IN_CREATE, IN_MOVED_TO
+    sys.exit('cannot watch ' + folder)
+print('armed', flush=True)
+while True:
+    data, at = os.read(fd, 65536), 0
+    while at < len(data):  # struct inotify_event: wd, mask, cookie, len, then the name
+        length = struct.unpack_from('iIII', data, at)[3]
+        if data[at + 16:at + 16 + length].rstrip(b'\0') == name:
+            os.kill(pid, signal.SIGKILL)
+            sys.exit(print('killed', flush=True))
+        at += 16 + length
+'''
 
-    def __init__(self, fleet, name, folder, filename):
-        self.killed = False
-        libc = ctypes.CDLL(None, use_errno=True)
-        self.fd = libc.inotify_init1(os.O_CLOEXEC)
-        assert self.fd >= 0 and libc.inotify_add_watch(self.fd, folder.encode(), 0x100 | 0x80) >= 0, folder
-        self.thread = threading.Thread(target=self.watch, args=(fleet, name, filename.encode()), daemon=True)
-        self.thread.start()
 
-    def watch(self, fleet, name, filename):
-        while not self.killed:
-            data, at = os.read(self.fd, 65536), 0
-            while at < len(data):  # struct inotify_event: wd, mask, cookie, len, name
-                length = struct.unpack_from('iIII', data, at)[3]
-                if data[at + 16:at + 16 + length].rstrip(b'\0') == filename:
-                    fleet.stop(name)
-                    self.killed = True
-                at += 16 + length
-        os.close(self.fd)
+def kill_on_create(fleet, name, folder, filename):
+    """Has host NAME of FLEET killed (its whole namespace, as a host goes down) the moment a
+    file named FILENAME appears in FOLDER, a folder of the host's upper layer: a host lost at
+    a known step. Returns the watcher; its output says whether it killed."""
+    watcher = subprocess.Popen([sys.executable, '-c', KILLER, folder, filename, str(fleet.procs[name].pid)],
+                               stdout=subprocess.PIPE, text=True, preexec_fn=die_with_me)
+    assert watcher.stdout.readline() == 'armed\n', 'cannot watch ' + folder
+    return watcher
 
 
 class Controller:
@@ -298,8 +303,8 @@ class Controller:
             assert r.returncode == 0, r.stdout + r.stderr
 
     def write_inventory(self):
-        hosts = {}
-        for name, port in self.fleet.ports.items():
+        hosts = {}  # in the order of the names, the guest last: the rotation's batches
+        for name, port in sorted(self.fleet.ports.items(), key=lambda item: (item[0] == 'guest', item[0])):
             hosts[name] = dict(ansible_host='127.0.0.1', ansible_port=port)
             hosts[name].update(self.server if name != 'guest' else {'vorn_db_host': '10.0.2.100',
                                                                     'vorn_db_port': 3306})
@@ -449,14 +454,19 @@ def rotated(fleet, ctl, play, everyone):
     r, _ = play('rotation, check mode', 'rotate.yml', ['--check'], set(everyone))
     check(all(fleet.file(h, key_file) == old[h][0] for h in everyone), 'rotation check mode changed a key file')
 
-    upper = os.path.join(fleet.work, 'b', 'layer') + KEY_DIR
-    killer = KillOnCreate(fleet, 'b', upper, KEY_NAME + '.rotate~')
+    upper = os.path.join(fleet.work, 'b', 'layer')
+    watcher = kill_on_create(fleet, 'b', upper + os.path.dirname(CONF), os.path.basename(CONF) + '.rotate~')
     r, recap, seconds = ctl.play('rotate.yml')
     outputs = [r.stdout + r.stderr]
     print('== rotation, b killed: status %d, %.1f s\n%s' % (r.returncode, seconds, r.stdout[-3000:]), flush=True)
-    left = sorted(os.listdir(upper))
-    print("b's key folder as b went down: " + ' '.join(left), flush=True)
-    check(killer.killed and KEY_NAME + '.old-key' in left, 'b was not stopped mid-rotation: %s' % left)
+    if watcher.poll() is None:
+        watcher.kill()
+    killed = watcher.communicate()[0]
+    fleet.stop('b')
+    left = {d: sorted(os.listdir(upper + d)) for d in (KEY_DIR, os.path.dirname(CONF))}
+    print('b as it went down: %s' % left, flush=True)
+    check(killed == 'killed\n' and KEY_NAME + '.old-key' in left[KEY_DIR], 'b was not stopped mid-rotation: %s'
+          % left)
     check(recap.get('b', {}).get('unreachable') == 1, 'b killed: not unreachable: %s' % recap.get('b'))
     check(recap.get('a', {}).get('changed'), 'b killed: a was not rotated')
     check(not set(recap) & {'c', 'd', 'guest'} and all(fleet.file(h, key_file) == old[h][0] for h in ('c', 'd')),

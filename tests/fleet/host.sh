@@ -11,7 +11,7 @@
 # the namespace (and gone with it), which fills up as a full disk does. The host has its own name NAME and reports an i686 machine. On the
 # first start it gets its own ssh host key and the user admin (uid 1000), who
 # may log in with the key PUBKEY and become root with sudo without a
-# password, as Ansible's become asks.
+# password, as Ansible's become asks, and loses the archive's package lists.
 set -euo pipefail
 system=$1 upper=$2 tmp=$3 port=$4 pubkey=$5 name=$6 size=${7:-}
 account=$(cd "$(dirname "$0")" && pwd)/host_account.sh
@@ -40,6 +40,9 @@ exec unshare --mount --uts --pid --fork --kill-child -- bash -c '
     rm -f "$root"/etc/ssh/ssh_host_*
     chroot "$root" ssh-keygen -q -t ed25519 -N "" -C "$name" -f /etc/ssh/ssh_host_ed25519_key
     sh "$account" "$root" "$name" "$pubkey"
+    # The archive'"'"'s package lists only serve apt with the archive, which a test host
+    # never reaches: without them apt there knows only what it is given.
+    rm -rf "$root"/var/lib/apt/lists/* "$root"/var/cache/apt/*.bin
     : >"$root/etc/vorn-test-host"
   fi
   exec setarch i686 chroot "$root" /usr/sbin/sshd -D -e -p "$port" -o ListenAddress=127.0.0.1 \

@@ -14,4 +14,4 @@ add_test(NAME fleet.ssh
                  ${PROJECT_SOURCE_DIR}/scripts/root ${VORN_I386_PACKAGES} ${PROJECT_SOURCE_DIR}/ansible
                  ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/fleet)
 # The longest test: started first, so that the others run beside it.
-set_tests_properties(fleet.ssh PROPERTIES TIMEOUT 900 SKIP_RETURN_CODE 77 COST 10000)
+set_tests_properties(fleet.ssh PROPERTIES TIMEOUT 1800 SKIP_RETURN_CODE 77 COST 10000)

@@ -40,7 +40,7 @@ PACKAGES = "dpkg-query -W -f '${Package} ${db:Status-Status} ${Version}\\n' vorn
 # The samplers' pauses between passes, where the programs they watch are emulated: the
 # guest's always (one processor, all of it emulated), this machine's when its kernel runs
 # the chroot hosts' i386 programs through the emulator (scripts/binfmt).
-GUEST_PAUSE, HOST_PAUSE = 0.05, 0.005
+GUEST_PAUSE, HOST_PAUSE = 0.05, 0.02
 failures = []
 
 
@@ -235,11 +235,17 @@ def new_version(debs, folder, version):
     return made
 
 
-# A watcher of its own process, so that no thread of the test's (the sampler's) holds it up:
-# kills the process PID the moment a file named NAME appears in FOLDER (inotify), then says so.
+# A watcher of its own process, real-time where it may be, so that neither a thread of the
+# test's (the sampler's) nor a busy machine holds it up: the moment a file named NAME appears
+# in FOLDER (inotify), it kills every process of the cgroup TARGET at once (cgroup.kill), or
+# else the process TARGET, then says so.
 KILLER = r'''
 import ctypes, os, signal, struct, sys
-folder, name, pid = sys.argv[1], sys.argv[2].encode(), int(sys.argv[3])
+folder, name, target = sys.argv[1], sys.argv[2].encode(), sys.argv[3]
+try:
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(50))
+except OSError:
+    pass
 libc = ctypes.CDLL(None, use_errno=True)
 fd = libc.inotify_init1(os.O_CLOEXEC)
 if fd < 0 or libc.inotify_add_watch(fd, folder.encode(), 0x100 | 0x80) < 0:  # IN_CREATE, IN_MOVED_TO
@@ -250,20 +256,53 @@ while True:
     while at < len(data):  # struct inotify_event: wd, mask, cookie, len, then the name
         length = struct.unpack_from('iIII', data, at)[3]
         if data[at + 16:at + 16 + length].rstrip(b'\0') == name:
-            os.kill(pid, signal.SIGKILL)
+            if target.isdigit():
+                os.kill(int(target), signal.SIGKILL)
+            else:
+                with open(target + '/cgroup.kill', 'w') as f:
+                    f.write('1')
             sys.exit(print('killed', flush=True))
         at += 16 + length
 '''
 
 
+def host_cgroup(fleet, name):
+    """A cgroup (version 2) of its own holding every process of host NAME, which its
+    cgroup.kill kills at once (killing the host's first process kills the others only one
+    after the other, while the host goes on); None where the kernel has none."""
+    mounts = [line.split() for line in open('/proc/mounts')]
+    group = ([m[1] for m in mounts if m[2] == 'cgroup2'] or [None])[0]
+    if group is None:
+        return None
+    group = os.path.join(group, 'vorn-fleet-%d-%s' % (os.getpid(), name))
+    os.mkdir(group)
+    if not os.path.exists(group + '/cgroup.kill'):  # before Linux 5.14
+        os.rmdir(group)
+        return None
+    unshare = fleet.procs[name].pid
+    with open('/proc/%d/task/%d/children' % (unshare, unshare)) as f:
+        first = int(f.read().split()[0])
+    space = os.readlink('/proc/%d/ns/pid' % first)
+    for pid in [unshare] + [int(p) for p in os.listdir('/proc') if p.isdigit()]:
+        try:
+            if pid == unshare or os.readlink('/proc/%d/ns/pid' % pid) == space:
+                with open(group + '/cgroup.procs', 'w') as f:
+                    f.write(str(pid))
+        except OSError:  # a process that ended meanwhile
+            pass
+    return group
+
+
 def kill_on_create(fleet, name, folder, filename):
-    """Has host NAME of FLEET killed (its whole namespace, as a host goes down) the moment a
+    """Has host NAME of FLEET killed (every process of it, as a host goes down) the moment a
     file named FILENAME appears in FOLDER, a folder of the host's upper layer: a host lost at
-    a known step. Returns the watcher; its output says whether it killed."""
-    watcher = subprocess.Popen([sys.executable, '-c', KILLER, folder, filename, str(fleet.procs[name].pid)],
+    a known step. Returns the watcher, whose output says whether it killed, and the host's
+    cgroup (None: the host's first process is killed instead)."""
+    group = host_cgroup(fleet, name)
+    watcher = subprocess.Popen([sys.executable, '-c', KILLER, folder, filename, group or str(fleet.procs[name].pid)],
                                stdout=subprocess.PIPE, text=True, preexec_fn=die_with_me)
     assert watcher.stdout.readline() == 'armed\n', 'cannot watch ' + folder
-    return watcher
+    return watcher, group
 
 
 class Controller:
@@ -455,7 +494,7 @@ def rotated(fleet, ctl, play, everyone):
     check(all(fleet.file(h, key_file) == old[h][0] for h in everyone), 'rotation check mode changed a key file')
 
     upper = os.path.join(fleet.work, 'b', 'layer')
-    watcher = kill_on_create(fleet, 'b', upper + os.path.dirname(CONF), os.path.basename(CONF) + '.rotate~')
+    watcher, group = kill_on_create(fleet, 'b', upper + os.path.dirname(CONF), os.path.basename(CONF) + '.rotate~')
     r, recap, seconds = ctl.play('rotate.yml')
     outputs = [r.stdout + r.stderr]
     print('== rotation, b killed: status %d, %.1f s\n%s' % (r.returncode, seconds, r.stdout[-3000:]), flush=True)
@@ -463,6 +502,11 @@ def rotated(fleet, ctl, play, everyone):
         watcher.kill()
     killed = watcher.communicate()[0]
     fleet.stop('b')
+    while group and os.path.exists(group):
+        try:
+            os.rmdir(group)  # once its processes are gone
+        except OSError:
+            time.sleep(0.05)
     left = {d: sorted(os.listdir(upper + d)) for d in (KEY_DIR, os.path.dirname(CONF))}
     print('b as it went down: %s' % left, flush=True)
     check(killed == 'killed\n' and KEY_NAME + '.old-key' in left[KEY_DIR], 'b was not stopped mid-rotation: %s'

@@ -113,8 +113,9 @@ def leaks(fleet, ctl, names, outputs, secret_values):
         for path in (os.path.join(top, name) for name in files):
             if os.path.isfile(path) and not os.path.islink(path):
                 with open(path, 'rb') as f:
-                    if any(p in f.read() for p in patterns):
-                        held.add(path)
+                    data = f.read()
+                if any(p in data for p in patterns):
+                    held.add(path)
     uploads = sum(1 for o in outputs for m in re.finditer(r'> PUT (\S+) TO ', o) if m.group(1).strip('"\'') in held)
     left = 0
     for h in names:

@@ -174,7 +174,7 @@ def main():
     system = made.stdout.strip()
     lock = open(system + '.lock', 'a')
     fcntl.flock(lock, fcntl.LOCK_SH)  # the hosts run on it: not to be made again meanwhile
-    password = 'Bench-' + secrets.token_hex(8)
+    password = secrets.token_hex(8)  # the file holds 315 characters: room for 16 beside the guest's address
     key = ''.join(secrets.choice('123456789abcdef') for _ in range(32))  # no 00 byte
     shutil.rmtree(TOP + '/build/bench/role-repo', ignore_errors=True)
     repo = fl.Repository(TOP + '/scripts', TOP + '/build/bench/role-repo')
@@ -182,7 +182,7 @@ def main():
     try:
         repo.lay_out('1', debs)
         repo.serve('1')
-        counts = [int(n) for n in args.hosts.split(',')] + ([] if args.no_guest else ['guest'])
+        counts = [int(n) for n in args.hosts.split(',') if n] + ([] if args.no_guest else ['guest'])
         for n in counts:
             names = ['guest'] if n == 'guest' else ['h%02d' % i for i in range(n)]
             label = 'the 32-bit guest' if n == 'guest' else '%d host%s' % (n, '' if n == 1 else 's')

@@ -174,7 +174,7 @@ def main():
     system = made.stdout.strip()
     lock = open(system + '.lock', 'a')
     fcntl.flock(lock, fcntl.LOCK_SH)  # the hosts run on it: not to be made again meanwhile
-    password = secrets.token_hex(8)  # the file holds 315 characters: room for 16 beside the guest's address
+    password = secrets.token_hex(8)  # the file holds 315 characters: 21 at most beside the guest's values
     key = ''.join(secrets.choice('123456789abcdef') for _ in range(32))  # no 00 byte
     shutil.rmtree(TOP + '/build/bench/role-repo', ignore_errors=True)
     repo = fl.Repository(TOP + '/scripts', TOP + '/build/bench/role-repo')

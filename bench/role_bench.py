@@ -20,7 +20,8 @@ Printed per way: the wall time of each run, in all and per host (the median of t
 rounds), the ratio role/builtin, and the leaks, the most a round had: files on the
 controller holding a secret (the password or the key, in clear, or the bytes of a
 host's key file or configuration), uploads of such a file through a host's temporary
-folder, and hosts whose temporary folders still hold one after the runs.
+folder, and hosts whose temporary folders still hold one after the runs. Each way's folder
+in build/bench is removed once it is measured, the builtin way's secret files with it.
 Run it as root, after the i386 build made its packages (and the amd64 build its programs):
     sudo python3 bench/role_bench.py [--hosts 1,4] [--rounds 1] [--no-guest]
                  [--packages build/i386/packages] [--native build/native]
@@ -152,6 +153,7 @@ def measure(way, names, args, system, repo, debs, key, password):
         return (first, again), leaks(fleet, ctl, names, [out1, out2], [password, key, key.upper()])
     finally:
         fleet.stop_all()
+        shutil.rmtree(work, ignore_errors=True)  # the builtin way's key file and configuration with it
 
 
 def main():
@@ -199,6 +201,7 @@ def main():
                                              for w in runs}, {w: tuple(map(max, zip(*leaked[w]))) for w in runs}))
     finally:
         repo.stop()
+        shutil.rmtree(TOP + '/build/bench/role-repo', ignore_errors=True)
     print('\n%-17s %-8s %9s %9s %17s   %s' % ('hosts', 'way', 'first', 'second', 'per host', 'leaks: controller '
                                            'files / uploads via host temp / hosts with one left in temp'))
     for label, hosts, t, leak in rows:
